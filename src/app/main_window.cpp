@@ -1,0 +1,359 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QPixmap>
+#include <cmath>
+#include <ctime>
+
+#include "app/clock_texts.h"
+#include "app/identity.h"
+#include "app/request_flags.h"
+#include "app/synchronize.h"
+#include "device/drive_detect_thread.h"
+#include "raid/raid_thread.h"
+
+namespace caspira {
+
+QString L1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromL1(const QString& text) {
+  const QByteArray bytes = text.toLatin1();
+  return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+namespace {
+
+constexpr int kDeviceChangeCountdownStart = 16;
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setTextFormat(Qt::PlainText);
+  label->setGeometry(geometry);
+  return label;
+}
+
+template <typename T>
+T* Named(T* widget, const char* name, QRect geometry) {
+  widget->setObjectName(name);
+  widget->setGeometry(geometry);
+  return widget;
+}
+
+void SetColor(QWidget* widget, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::WindowText, color);
+  widget->setPalette(palette);
+}
+
+}  // namespace
+
+TForm1::TForm1(const ProgramServices& services, QWidget* parent)
+    : QWidget(parent), services_(services), transport_{services.host, services.dialogs} {
+  setObjectName("Form1");
+  setWindowTitle(kDesignCaption);
+  setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kClientHeight);
+  QFont font("Arial");
+  font.setPixelSize(13);
+  setFont(font);
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  setPalette(palette);
+
+  CreateControls();
+  CreateTimers();
+  FormCreate();
+}
+
+TForm1::~TForm1() { StopThreads(); }
+
+void TForm1::CreateControls() {
+  // Firmware group: device selector label and arrows, the firmware buttons.
+  GroupBox3 = Named(new QGroupBox("Firmware Upgrade", this), "GroupBox3", {8, 4, 607, 56});
+  StaticText1 = MakeLabel(GroupBox3, "StaticText1", " Drive detecting", {12, 26, 310, 18});
+  UpDown1 = Named(new UpDown(GroupBox3), "UpDown1", {326, 18, 18, 32});
+  UpDown1->setMinimum(0);
+  UpDown1->setPosition(0);
+  BitBtn1 = Named(new QPushButton("Load Firmware ", GroupBox3), "BitBtn1", {352, 20, 124, 28});
+  BitBtn1->setIcon(QIcon(":/caspira/load.xpm"));
+  Button2 = Named(new QPushButton("Start Upgrade", GroupBox3), "Button2", {482, 20, 116, 28});
+
+  // Monitoring buttons and the clock.
+  Button10 = Named(new QPushButton("Start", this), "Button10", {8, 66, 75, 27});
+  Button11 = Named(new QPushButton("Stop", this), "Button11", {88, 66, 75, 27});
+  StaticText2 = MakeLabel(this, "StaticText2", "", {172, 64, 300, 16});
+  StaticText3 = MakeLabel(this, "StaticText3", kElapsedDesignText, {172, 81, 200, 16});
+  StaticText4 = MakeLabel(this, "StaticText4", "", {372, 81, 243, 16});
+
+  // One check box per device.
+  const char* boxNames[] = {"CheckBox1", "CheckBox3", "CheckBox4", "CheckBox5"};
+  std::array<QCheckBox*, kShownDevices> boxes{};
+  for (int i = 0; i < kShownDevices; ++i) {
+    boxes[i] = Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i],
+                     {8 + 90 * i, 100, 86, 20});
+    boxes[i]->setChecked(true);
+  }
+  CheckBox1 = boxes[0];
+  CheckBox3 = boxes[1];
+  CheckBox4 = boxes[2];
+  CheckBox5 = boxes[3];
+
+  // The tabs select the device shown in the panel under them.
+  PageControl1 = Named(new PageControl(this), "PageControl1", {8, 124, 607, 24});
+  const char* pageCaptions[] = {"ATA Cmd", "SPI Cmd", "RAID GUI", "TabSheet4"};
+  for (int i = 0; i < kShownDevices; ++i)
+    PageControl1->addPage(QString("TabSheet%1").arg(i + 1), pageCaptions[i]);
+  PagePanel = Named(new QFrame(this), "PagePanel", {8, 147, 607, 286});
+  PagePanel->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
+
+  GroupBox4 = Named(new QGroupBox("RAID Mode", PagePanel), "GroupBox4", {8, 4, 591, 62});
+  Label20 = MakeLabel(GroupBox4, "Label20", "RAID Setting:", {12, 20, 180, 16});
+  Label27 = MakeLabel(GroupBox4, "Label27", "", {12, 38, 180, 16});
+  SetColor(Label27, QColor(0x00, 0x00, 0x80));
+  Label22 = MakeLabel(GroupBox4, "Label22", "RAID Mode in SPI", {208, 20, 170, 16});
+  Label15 = MakeLabel(GroupBox4, "Label15", "", {208, 38, 170, 16});
+  Label23 = MakeLabel(GroupBox4, "Label23", "RAID Mode of System", {400, 20, 180, 16});
+  Label17 = MakeLabel(GroupBox4, "Label17", "", {400, 38, 180, 16});
+  Label21 = MakeLabel(GroupBox4, "Label21", "", {300, 4, 120, 16});
+
+  Panel2 = Named(new QFrame(PagePanel), "Panel2", {8, 70, 591, 176});
+  const QPixmap disk(":/caspira/disk.xpm");
+  Label19 = MakeLabel(Panel2, "Label19", "", {10, 2, 210, 34});
+  Image1 = Named(new QLabel(Panel2), "Image1", {80, 38, 64, 56});
+  Image1->setPixmap(disk);
+  Image1->setAlignment(Qt::AlignCenter);
+  Label25 = MakeLabel(Panel2, "Label25", "", {10, 94, 210, 50});
+  SetColor(Label25, QColor(0x00, 0x00, 0x80));
+  Label24 = MakeLabel(Panel2, "Label24", "", {371, 2, 210, 34});
+  Image2 = Named(new QLabel(Panel2), "Image2", {447, 38, 64, 56});
+  Image2->setPixmap(disk);
+  Image2->setAlignment(Qt::AlignCenter);
+  Label26 = MakeLabel(Panel2, "Label26", "", {371, 94, 210, 50});
+  SetColor(Label26, QColor(0x00, 0x00, 0x80));
+  Label18 = MakeLabel(Panel2, "Label18", "", {225, 40, 141, 48});
+  Label18->setAlignment(Qt::AlignCenter);
+  SetColor(Label18, QColor(0xFF, 0x00, 0xFF));
+  Label1 = MakeLabel(Panel2, "Label1", "", {225, 92, 141, 16});
+  Label1->setAlignment(Qt::AlignCenter);
+  StaticText6 = MakeLabel(Panel2, "StaticText6", "", {10, 152, 100, 16});
+  StaticText7 = MakeLabel(Panel2, "StaticText7", "", {371, 152, 100, 16});
+  for (QLabel* mark : {StaticText6, StaticText7}) SetColor(mark, Qt::red);
+  Button1 = Named(new QPushButton("Log", Panel2), "Button1", {258, 140, 75, 27});
+
+  CheckBox6 = Named(new QCheckBox("Buzzer Mute", PagePanel), "CheckBox6", {16, 252, 120, 22});
+  CheckBox7 = Named(new QCheckBox("Auto Scan", PagePanel), "CheckBox7", {140, 252, 120, 22});
+  Button3 = Named(new QPushButton("Start P0 Scan", PagePanel), "Button3", {330, 250, 124, 27});
+  Button4 = Named(new QPushButton("Start P1 Scan", PagePanel), "Button4", {466, 250, 124, 27});
+
+  // Firmware line and the progress panel of flash work.
+  StaticText5 = MakeLabel(this, "StaticText5", "", {8, 462, 300, 16});
+  SetColor(StaticText5, Qt::red);
+  Panel1 = Named(new QFrame(this), "Panel1", {316, 436, 299, 46});
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Label12 = MakeLabel(Panel1, "Label12", "", {8, 4, 283, 16});
+  SetColor(Label12, Qt::blue);
+  ProgressBar1 = Named(new QProgressBar(Panel1), "ProgressBar1", {8, 22, 283, 18});
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+
+  StatusBar1 = Named(new StatusBar({100, 80, 80, 100, 250}, this), "StatusBar1",
+                     {0, kClientHeight - 21, kClientWidth, 21});
+
+  // Engineering controls; the window creates them hidden and never shows them.
+  Button8 = Named(new QPushButton("Upgrade", this), "Button8", {8, 436, 75, 25});
+  CheckBox2 = Named(new QCheckBox("Offset 49152", this), "CheckBox2", {88, 436, 110, 20});
+  CheckBox2->setChecked(true);
+  RadioButton1M = Named(new QRadioButton("1M", this), "RadioButton1M", {8, 440, 44, 20});
+  RadioButton2M = Named(new QRadioButton("2M", this), "RadioButton2M", {56, 440, 44, 20});
+  RadioButton4M = Named(new QRadioButton("4M", this), "RadioButton4M", {104, 440, 44, 20});
+  RadioButton8M = Named(new QRadioButton("8M", this), "RadioButton8M", {152, 440, 44, 20});
+  RadioButton4M->setChecked(true);
+  Button9 = Named(new QPushButton("Make BIN", this), "Button9", {200, 436, 75, 25});
+  Memo1 = Named(new QPlainTextEdit(this), "Memo1", {0, 0, 10, 10});
+  Memo1->setReadOnly(true);
+}
+
+void TForm1::CreateTimers() {
+  struct Spec {
+    QTimer** timer;
+    const char* name;
+    int interval;
+    void (TForm1::*handler)();
+  };
+  const Spec specs[] = {
+      {&Timer1, "Timer1", 1000, &TForm1::Timer1Timer}, {&Timer2, "Timer2", 4000, &TForm1::Timer2Timer},
+      {&Timer3, "Timer3", 1000, &TForm1::Timer3Timer}, {&Timer4, "Timer4", 500, &TForm1::Timer4Timer},
+      {&Timer5, "Timer5", 1000, &TForm1::Timer5Timer},
+  };
+  for (const Spec& spec : specs) {
+    auto* timer = new QTimer(this);
+    timer->setObjectName(spec.name);
+    timer->setInterval(ScaledInterval(spec.interval));
+    connect(timer, &QTimer::timeout, this, spec.handler);
+    *spec.timer = timer;
+  }
+  // Timer4 and Timer5 run for the whole life of the window.
+  Timer4->start();
+  Timer5->start();
+}
+
+int TForm1::ScaledInterval(int milliseconds) const {
+  const double speed = services_.speed > 0 ? services_.speed : 1.0;
+  return std::max(1, static_cast<int>(std::lround(milliseconds / speed)));
+}
+
+void TForm1::FormCreate() {
+  AppState& s = state_;
+  // 1. Icon and double buffering (Qt widgets are double-buffered already).
+  const QIcon icon(":/caspira/z1.xpm");
+  setWindowIcon(icon);
+  QApplication::setWindowIcon(icon);
+  // 2. Device-change notifications from the platform.
+  StartDeviceChangeNotifications();
+  // 3.
+  s.DeviceChangeCountdown = 0;
+  s.UpgradeInProgress = false;
+  s.CurrentSlot = 0;
+  s.UpgradeSlot = kNoUpgradeSlot;
+  s.DeviceCount = 0;
+  // 4.
+  StaticText1->setText("Drive detecting");
+  // 5. Counting drives belongs to discovery; until it runs the counts stay zero.
+  s.DriveLetterCount = 0;
+  s.PhysicalDriveCount = 0;
+  // 6.
+  s.DetectDone = false;
+  s.Detecting = true;
+  s.DetectRequest = true;
+  s.RequestFlags = 0;
+  s.UpdatingControls = false;
+  // 7. The two background threads.
+  const auto scaled = [this](std::chrono::milliseconds period) {
+    return std::chrono::microseconds(
+        std::max<long long>(1, std::llround(static_cast<double>(period.count()) * 1000.0 /
+                                            (services_.speed > 0 ? services_.speed : 1.0))));
+  };
+  detectThread_ = std::make_unique<DriveDetectThread>(
+      DetectionFlags{s.DetectRequest, s.Detecting, s.DetectDone}, [] {},
+      scaled(DriveDetectThread::kPeriod));
+  detectThread_->Start();
+  raidThread_ = std::make_unique<TRaidThread>(
+      s.Detecting, s.RequestFlags,
+      [this] { Synchronize(this, [this] { ServiceRequests(); }, [this] { return raidThread_->StopRequested(); }); },
+      scaled(TRaidThread::kPeriod));
+  raidThread_->Start();
+  // 8.
+  s.StartTime = services_.clock.Now();
+  s.DetectBlink = true;
+  Timer3->start();
+  Timer4->start();
+  // 9, 10.
+  StaticText2->setText(L1(StartTimeText(s.StartTime)));
+  StaticText4->setText(L1(RemovedAtText(s.StartTime)));
+  StaticText4->hide();
+  // 11.
+  s.RecordAddress = 0;
+  s.ReleaseImage();
+  s.SpiSize = kDefaultSpiSize;
+  // 12.
+  for (QWidget* w : std::initializer_list<QWidget*>{CheckBox2, RadioButton1M, RadioButton2M,
+                                                    RadioButton4M, RadioButton8M})
+    w->setEnabled(false);
+  Panel1->hide();
+  Timer1->stop();
+  Timer2->stop();
+  // 13. Mailbox sector numbers are drawn from this generator.
+  services_.random.Seed(static_cast<std::uint32_t>(std::time(nullptr)));
+  // 14.
+  for (QWidget* w : std::initializer_list<QWidget*>{Button11, Button8, BitBtn1, Button10, Button2})
+    w->setEnabled(false);
+  // 15.
+  for (QWidget* w : std::initializer_list<QWidget*>{Button8, CheckBox2, RadioButton1M, RadioButton2M,
+                                                    RadioButton4M, RadioButton8M, Button1, Memo1,
+                                                    Button3, Button4, Button9})
+    w->hide();
+  // 16.
+  for (QLabel* l : {Label18, Label19, Label24, Label25, Label26, Label1}) l->clear();
+  // 17.
+  UpDown1->hide();
+  for (int i = 0; i < kShownDevices; ++i) PageControl1->setPageTabVisible(i, false);
+  for (QWidget* w : std::initializer_list<QWidget*>{CheckBox1, CheckBox3, CheckBox4, CheckBox5,
+                                                    Label15, Label21, Label22})
+    w->hide();
+  // 18. The vendor frame layout belongs to each exchange (DeviceHandle).
+  s.FirstStatusPending = true;
+  CheckBox7->hide();
+  // 19.
+  for (int slot = 0; slot < kShownDevices; ++slot) {
+    s.EventStates[slot] = DeviceEventState{};
+    s.SettingsCooldown[slot] = 0;
+    s.PollFailures[slot] = 0;
+  }
+  // 20..22.
+  s.WindowTitle = BuildWindowTitle();
+  setWindowTitle(L1(s.WindowTitle));
+  QCoreApplication::setApplicationName(L1(s.WindowTitle));
+}
+
+void TForm1::StartDeviceChangeNotifications() {
+  DeviceChangeSource* source = services_.host.DeviceChanges();
+  if (source == nullptr || source->NotificationFd() < 0) return;  // no notifications here
+  deviceChangeNotifier_ = new QSocketNotifier(source->NotificationFd(), QSocketNotifier::Read, this);
+  connect(deviceChangeNotifier_, &QSocketNotifier::activated, this, [this, source] {
+    for (unsigned n = source->TakeNotifications(); n > 0; --n) OnDeviceChange();
+  });
+}
+
+void TForm1::OnDeviceChange() { state_.DeviceChangeCountdown = kDeviceChangeCountdownStart; }
+
+void TForm1::FormClose() {
+  if (state_.ImageSize != 0) state_.ReleaseImage();
+  Timer3->stop();
+  state_.RequestFlags &= static_cast<std::uint8_t>(~RequestFlag::Monitoring);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  FormClose();
+  StopThreads();
+  event->accept();
+}
+
+void TForm1::StopThreads() {
+  if (raidThread_) raidThread_->RequestStop();
+  if (detectThread_) detectThread_->Stop();
+  if (raidThread_) raidThread_->Stop();
+}
+
+void TForm1::SetStatusText(const std::string& text) { StatusBar1->setPanelText(4, L1(text)); }
+
+std::string TForm1::StatusText() const { return FromL1(StatusBar1->panelText(4)); }
+
+void TForm1::Timer1Timer() { ProgressBar1->setValue(state_.ProgressCount); }
+
+void TForm1::Timer2Timer() { state_.RequestFlags |= RequestFlag::Poll; }
+
+void TForm1::Timer3Timer() {
+  state_.CurrentTime = services_.clock.Now();
+  StaticText3->setText(L1(ElapsedText(state_.StartTime, state_.CurrentTime)));
+  StaticText4->setText(L1(RemovedAtText(state_.CurrentTime)));
+}
+
+void TForm1::Timer4Timer() {}
+
+void TForm1::ServiceRequests() {
+  // Polls, settings and scan commands are serviced by later parts of the program; until
+  // then a request is dropped so that it is not handed over again and again.
+  state_.RequestFlags &= static_cast<std::uint8_t>(~RequestFlag::WorkBits);
+}
+
+void TForm1::Timer5Timer() {}
+
+}  // namespace caspira

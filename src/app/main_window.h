@@ -1,0 +1,162 @@
+// TForm1: the main window. It owns AppState, the five timers and the two background
+// threads, and applies what the core computes to its controls.
+#pragma once
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/widgets.h"
+#include "device/transport.h"
+#include "platform/clock.h"
+#include "platform/device_host.h"
+#include "platform/dialogs.h"
+#include "platform/random.h"
+
+namespace caspira {
+
+class DriveDetectThread;
+class TRaidThread;
+
+// What the program runs over: the host's disks (real or simulated), the dialogs, the
+// clock and the random source.
+struct ProgramServices {
+  DeviceHost& host;
+  Dialogs& dialogs;
+  Clock& clock;
+  Random& random;
+  // Timers and thread periods run this many times faster (the simulated demo only).
+  double speed = 1.0;
+};
+
+QString L1(const std::string& text);       // 8-bit program text to a window text
+std::string FromL1(const QString& text);   // and back
+
+class TForm1 : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kClientWidth = 623;
+  static constexpr int kClientHeight = 505;
+
+  explicit TForm1(const ProgramServices& services, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  AppState& state() { return state_; }
+  const Transport& transport() const { return transport_; }
+  const ProgramServices& services() const { return services_; }
+
+  // Status bar panel 4, where device operations report.
+  void SetStatusText(const std::string& text);
+  std::string StatusText() const;
+
+  // Handlers, named after their controls and events.
+  void FormCreate();
+  void FormClose();
+  void OnDeviceChange();
+  void Timer1Timer();
+  void Timer2Timer();
+  void Timer3Timer();
+  void Timer4Timer();
+  void Timer5Timer();
+  // Runs on the window thread for TRaidThread: services one pending request.
+  void ServiceRequests();
+
+  // Controls, named as in the design.
+  QGroupBox* GroupBox3;
+  QLabel* StaticText1;
+  UpDown* UpDown1;
+  QPushButton* BitBtn1;
+  QPushButton* Button2;
+  QPushButton* Button10;
+  QPushButton* Button11;
+  QLabel* StaticText2;
+  QLabel* StaticText3;
+  QLabel* StaticText4;
+  QCheckBox* CheckBox1;
+  QCheckBox* CheckBox3;
+  QCheckBox* CheckBox4;
+  QCheckBox* CheckBox5;
+  PageControl* PageControl1;
+  QFrame* PagePanel;  // the area under the tabs that shows the active device
+  QGroupBox* GroupBox4;
+  QLabel* Label20;
+  QLabel* Label22;
+  QLabel* Label23;
+  QLabel* Label21;
+  QLabel* Label15;
+  QLabel* Label17;
+  QLabel* Label27;
+  QFrame* Panel2;
+  QLabel* Image1;
+  QLabel* Image2;
+  QLabel* Label18;
+  QLabel* Label19;
+  QLabel* Label24;
+  QLabel* Label25;
+  QLabel* Label26;
+  QLabel* Label1;
+  QPushButton* Button1;
+  QLabel* StaticText6;
+  QLabel* StaticText7;
+  QCheckBox* CheckBox6;
+  QCheckBox* CheckBox7;
+  QPushButton* Button3;
+  QPushButton* Button4;
+  QLabel* StaticText5;
+  QFrame* Panel1;
+  QLabel* Label12;
+  QProgressBar* ProgressBar1;
+  StatusBar* StatusBar1;
+  QPushButton* Button8;
+  QCheckBox* CheckBox2;
+  QRadioButton* RadioButton1M;
+  QRadioButton* RadioButton2M;
+  QRadioButton* RadioButton4M;
+  QRadioButton* RadioButton8M;
+  QPushButton* Button9;
+  QPlainTextEdit* Memo1;
+  QTimer* Timer1;
+  QTimer* Timer2;
+  QTimer* Timer3;
+  QTimer* Timer4;
+  QTimer* Timer5;
+
+  // The device check boxes by slot: slot 0 is CheckBox1, slots 1..3 CheckBox3..5.
+  std::array<QCheckBox*, kShownDevices> DeviceCheckBoxes() const {
+    return {CheckBox1, CheckBox3, CheckBox4, CheckBox5};
+  }
+
+ signals:
+  // Emitted after the device controls were rebuilt from a finished detection run.
+  void devicesRefreshed();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateTimers();
+  void StartDeviceChangeNotifications();
+  void StopThreads();
+  int ScaledInterval(int milliseconds) const;
+
+  ProgramServices services_;
+  Transport transport_;
+  AppState state_;
+  QSocketNotifier* deviceChangeNotifier_ = nullptr;
+  std::unique_ptr<DriveDetectThread> detectThread_;
+  std::unique_ptr<TRaidThread> raidThread_;
+};
+
+}  // namespace caspira

@@ -1,0 +1,193 @@
+#include "app/program.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include "app/identity.h"
+#include "app/main_window.h"
+#include "app/qt_dialogs.h"
+#include "eventlog/event_log_window.h"
+#include "firmware/goto_dialog.h"
+#include "imagebuilder/make_bin_dialog.h"
+#include "platform/process.h"
+#include "platform/random.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QRadioButton>
+
+namespace caspira {
+
+void ShowException(const std::string& text) {
+  if (QApplication::instance() == nullptr) {
+    std::fprintf(stderr, "caspira: %s\n", text.c_str());
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), L1(text), QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
+  box.exec();
+}
+
+bool CaspiraApplication::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const std::exception& e) {
+    ShowException(e.what());
+  } catch (...) {
+    ShowException("");
+  }
+  return false;
+}
+
+namespace {
+
+QJsonObject DescribeControl(QWidget* w) {
+  QJsonObject o;
+  o["name"] = w->objectName();
+  o["kind"] = QString(w->metaObject()->className()).remove("caspira::");
+  o["visible"] = !w->isHidden();
+  o["enabled"] = w->isEnabled();
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+    o["text"] = b->text();
+    if (b->isCheckable()) o["checked"] = b->isChecked();
+  } else if (auto* l = qobject_cast<QLabel*>(w)) {
+    o["text"] = l->text();
+  } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+    o["text"] = g->title();
+  } else if (auto* p = qobject_cast<QProgressBar*>(w)) {
+    o["position"] = p->value();
+    o["maximum"] = p->maximum();
+  } else if (auto* u = qobject_cast<UpDown*>(w)) {
+    o["position"] = u->position();
+    o["minimum"] = u->minimum();
+    o["maximum"] = u->maximum();
+  } else if (auto* m = qobject_cast<QPlainTextEdit*>(w)) {
+    o["text"] = m->toPlainText();
+  }
+  if (!w->toolTip().isEmpty()) o["hint"] = w->toolTip();
+  return o;
+}
+
+QJsonObject DescribeWindow(QWidget* window) {
+  QJsonObject o;
+  o["name"] = window->objectName();
+  o["title"] = window->windowTitle();
+  o["visible"] = window->isVisible();
+  QJsonArray controls;
+  for (QWidget* child : window->findChildren<QWidget*>()) {
+    if (child->objectName().isEmpty() || child->objectName().startsWith("qt_")) continue;
+    controls.append(DescribeControl(child));
+  }
+  o["controls"] = controls;
+  return o;
+}
+
+}  // namespace
+
+std::string DumpWindowsJson(TForm1& form) {
+  QJsonObject root;
+  QJsonObject main = DescribeWindow(&form);
+  QJsonArray pages;
+  for (int i = 0; i < form.PageControl1->pageCount(); ++i) {
+    QJsonObject page;
+    page["name"] = form.PageControl1->pageName(i);
+    page["caption"] = form.PageControl1->tabText(i);
+    page["tabVisible"] = form.PageControl1->pageTabVisible(i);
+    pages.append(page);
+  }
+  main["pages"] = pages;
+  main["activePage"] = form.PageControl1->activePageIndex();
+  QJsonArray panels;
+  for (int i = 0; i < form.StatusBar1->panelCount(); ++i) panels.append(form.StatusBar1->panelText(i));
+  main["statusPanels"] = panels;
+  QJsonArray timers;
+  for (QTimer* t : {form.Timer1, form.Timer2, form.Timer3, form.Timer4, form.Timer5}) {
+    QJsonObject timer;
+    timer["name"] = t->objectName();
+    timer["enabled"] = t->isActive();
+    timer["interval"] = t->interval();
+    timers.append(timer);
+  }
+  main["timers"] = timers;
+  root["mainWindow"] = main;
+
+  QJsonArray others;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    if (top == &form || top->objectName().isEmpty() || !top->isVisible()) continue;
+    others.append(DescribeWindow(top));
+  }
+  root["otherWindows"] = others;
+  root["windowTitle"] = form.windowTitle();
+  QJsonArray log;
+  for (const QString& line : form.Memo1->toPlainText().split('\n', Qt::SkipEmptyParts)) log.append(line);
+  root["eventLog"] = log;
+  return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+}
+
+int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const ProgramOptions& options) {
+  // A second copy leaves at once, silently, with exit code 0.
+  SingleInstanceLock instance(kInstanceName);
+  if (!instance.IsHeld()) return 0;
+
+  try {
+    CaspiraApplication app(argc, argv);
+    QCoreApplication::setApplicationName(kDesignCaption);
+
+    std::unique_ptr<TForm1> form1;
+    QtDialogs dialogs([&form1]() -> QWidget* { return form1.get(); });
+    StdRandom random;
+    form1 = std::make_unique<TForm1>(ProgramServices{host, dialogs, clock, random, options.speed});
+    // One hidden instance of each dialog, owned by the main window.
+    new TForm2(form1.get());
+    new TForm3(form1.get());
+    new TForm5(form1.get());
+    form1->show();
+
+    if (options.pressStart) {
+      QObject::connect(form1.get(), &TForm1::devicesRefreshed, form1.get(), [&form1] {
+        if (form1->Button10->isEnabled()) form1->Button10->click();
+      }, Qt::SingleShotConnection);
+    }
+    if (options.runForSeconds) {
+      const double ms = *options.runForSeconds * 1000.0 / (options.speed > 0 ? options.speed : 1.0);
+      QTimer::singleShot(static_cast<int>(ms), form1.get(), [&form1, &options] {
+        if (!options.screenshotPath.empty() &&
+            !form1->grab().save(QString::fromStdString(options.screenshotPath)))
+          std::fprintf(stderr, "caspira: could not save the screenshot to %s\n",
+                       options.screenshotPath.c_str());
+        if (!options.dumpPath.empty()) {
+          QFile file(QString::fromStdString(options.dumpPath));
+          if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+              file.write(QByteArray::fromStdString(DumpWindowsJson(*form1))) < 0)
+            std::fprintf(stderr, "caspira: could not write %s\n", options.dumpPath.c_str());
+        }
+        if (options.printLog) {
+          const QByteArray log = form1->Memo1->toPlainText().toLatin1();
+          std::fwrite(log.constData(), 1, static_cast<std::size_t>(log.size()), stdout);
+          if (!log.isEmpty() && !log.endsWith('\n')) std::fputc('\n', stdout);
+        }
+        form1->close();
+      });
+    }
+    app.exec();
+    form1.reset();
+  } catch (const std::exception& e) {
+    ShowException(e.what());
+  } catch (...) {
+    ShowException("");
+  }
+  return 0;
+}
+
+}  // namespace caspira

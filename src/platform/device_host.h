@@ -1,0 +1,123 @@
+// The platform layer: how the program reaches the host's disks.
+//
+// Two implementations exist: the Linux backend (platform/linux) for real disks and the
+// simulated world (sim/) for tests, demos and benchmarks. The core talks to disks only
+// through these interfaces; nothing here depends on an operating-system header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace caspira {
+
+inline constexpr std::uint32_t kSectorSize = 512;
+
+// Highest physical drive number the program looks at ("PhysicalDrive0".."PhysicalDrive9").
+inline constexpr unsigned kMaxPhysicalDrives = 10;
+
+enum class DataDirection : std::uint8_t { None, In, Out };
+
+// One SCSI command with its data phase. The device fills status and sense.
+struct ScsiRequest {
+  std::array<std::uint8_t, 16> cdb{};
+  std::uint8_t cdbLength = 10;
+  DataDirection direction = DataDirection::None;
+  std::uint32_t transferLength = 0;  // bytes moved through `data`
+  std::uint32_t timeoutSeconds = 2;
+  std::uint8_t* data = nullptr;  // transferLength bytes, or null when no data moves
+
+  // Filled in by the device. A completed request may still carry CHECK CONDITION;
+  // callers judge the returned data, not the status.
+  std::uint8_t status = 0;
+  std::array<std::uint8_t, 32> sense{};
+  std::uint8_t senseLength = 0;
+};
+
+// The seven ATA task-file registers, in the order the program passes them around.
+struct AtaRegisters {
+  enum Index : std::size_t { Features, SectorCount, LbaLow, LbaMid, LbaHigh, Device, Command };
+  std::array<std::uint8_t, 7> r{};
+
+  std::uint8_t& operator[](std::size_t i) { return r[i]; }
+  std::uint8_t operator[](std::size_t i) const { return r[i]; }
+  friend bool operator==(const AtaRegisters&, const AtaRegisters&) = default;
+};
+
+// One ATA command. On return `registers` holds what the device reported
+// (for a command that failed too, when the device got that far).
+struct AtaRequest {
+  AtaRegisters registers;
+  std::uint32_t sectors = 0;        // data-in sectors; 0 = no data phase
+  std::uint8_t* data = nullptr;     // sectors * 512 bytes
+};
+
+// An opened disk or volume. Closing is destruction.
+class BlockDevice {
+ public:
+  virtual ~BlockDevice() = default;
+  // True when the host completed the request (whatever the device answered).
+  virtual bool ExecuteScsi(ScsiRequest& request) = 0;
+  virtual bool ExecuteAta(AtaRequest& request) = 0;
+};
+
+// Drive types of a volume, as the drive table records them.
+enum DriveType : std::uint8_t {
+  kDriveUnknown = 0,
+  kDriveNoRoot = 1,
+  kDriveRemovable = 2,
+  kDriveFixed = 3,
+  kDriveRemote = 4,
+  kDriveCdRom = 5,
+  kDriveRamDisk = 6,
+  kDriveUnopenable = 255,
+};
+
+// What the host can tell about one volume at the moment of asking.
+struct VolumeInfo {
+  std::uint8_t driveType = kDriveUnknown;
+  bool opened = false;                       // the volume could be opened
+  std::optional<std::uint32_t> diskNumber;   // physical drive of its first extent, when known
+};
+
+// Tells that disks came or went. The window's event loop watches `NotificationFd` for
+// readability and then calls `TakeNotifications`.
+class DeviceChangeSource {
+ public:
+  virtual ~DeviceChangeSource() = default;
+  // A file descriptor that becomes readable when notifications are pending.
+  virtual int NotificationFd() const = 0;
+  // Consumes the pending notifications and returns how many there were.
+  virtual unsigned TakeNotifications() = 0;
+};
+
+class DeviceHost {
+ public:
+  virtual ~DeviceHost() = default;
+
+  // Physical drive 0..9, or null when it does not exist or cannot be opened.
+  virtual std::unique_ptr<BlockDevice> OpenPhysicalDrive(unsigned number) = 0;
+  // A volume by name (a kernel name such as "sdb1", or a single letter in the simulated
+  // world), or null when it cannot be opened.
+  virtual std::unique_ptr<BlockDevice> OpenVolume(const std::string& name) = 0;
+
+  // The volumes present now, in the host's order (kernel-name order on Linux).
+  virtual std::vector<std::string> ListVolumes() = 0;
+  virtual VolumeInfo QueryVolume(const std::string& name) = 0;
+
+  // Device-change notifications; null when the host cannot provide them.
+  virtual DeviceChangeSource* DeviceChanges() = 0;
+
+  // Identification tells the host which physical drives are enclosures. A host that
+  // guards real disks allows controller writes to these drives only.
+  virtual void SetEnclosureDrives(const std::vector<unsigned>& /*drives*/) {}
+
+  // Why the host found no disks it could use, when that is worth telling the user once
+  // (missing rights, for instance); empty otherwise.
+  virtual std::string AccessProblem() { return {}; }
+};
+
+}  // namespace caspira
