@@ -11,6 +11,8 @@
 #include "app/identity.h"
 #include "app/request_flags.h"
 #include "app/synchronize.h"
+#include "device/device_info.h"
+#include "device/device_slot.h"
 #include "device/drive_detect_thread.h"
 #include "raid/raid_thread.h"
 
@@ -28,6 +30,9 @@ std::string FromL1(const QString& text) {
 namespace {
 
 constexpr int kDeviceChangeCountdownStart = 16;
+constexpr int kDeviceChangeCountdownEnd = 20;
+
+void PumpMessages() { QCoreApplication::processEvents(); }
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
   auto* label = new QLabel(text, parent);
@@ -53,7 +58,15 @@ void SetColor(QWidget* widget, const QColor& color) {
 }  // namespace
 
 TForm1::TForm1(const ProgramServices& services, QWidget* parent)
-    : QWidget(parent), services_(services), transport_{services.host, services.dialogs} {
+    : QWidget(parent),
+      services_(services),
+      transport_{services.host, services.dialogs},
+      commands_(state_, transport_, services.random,
+                CommandUi{services.dialogs, [this](const std::string& text) { SetStatusText(text); },
+                          PumpMessages, [this] {
+                            CheckBox6->setEnabled(false);
+                            CheckBox7->setEnabled(false);
+                          }}) {
   setObjectName("Form1");
   setWindowTitle(kDesignCaption);
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -70,6 +83,11 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
 
   CreateControls();
   CreateTimers();
+  connect(UpDown1, &UpDown::clicked, this, [this] { UpDown1Click(); });
+  connect(PageControl1, &PageControl::pageChanged, this, [this] { PageControl1Change(); });
+  const auto boxes = DeviceCheckBoxes();
+  for (int slot = 0; slot < kShownDevices; ++slot)
+    connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this, [this, slot] { DeviceCheckBoxClick(slot); });
   FormCreate();
 }
 
@@ -226,9 +244,12 @@ void TForm1::FormCreate() {
   s.DeviceCount = 0;
   // 4.
   StaticText1->setText("Drive detecting");
-  // 5. Counting drives belongs to discovery; until it runs the counts stay zero.
-  s.DriveLetterCount = 0;
-  s.PhysicalDriveCount = 0;
+  // 5. Counted here, on the window thread.
+  std::vector<std::string> letters = EnumerateDriveLetters(services_.host, PumpMessages);
+  s.DriveLetterCount = static_cast<std::int32_t>(letters.size());
+  s.PhysicalDriveCount = CountPhysicalDrives(transport_, PumpMessages);
+  detector_.PostInput(DetectionInput{std::move(letters), s.DriveLetterCount, s.PhysicalDriveCount,
+                                     s.UpgradeSlot, 0});
   // 6.
   s.DetectDone = false;
   s.Detecting = true;
@@ -242,7 +263,7 @@ void TForm1::FormCreate() {
                                             (services_.speed > 0 ? services_.speed : 1.0))));
   };
   detectThread_ = std::make_unique<DriveDetectThread>(
-      DetectionFlags{s.DetectRequest, s.Detecting, s.DetectDone}, [] {},
+      DetectionFlags{s.DetectRequest, s.Detecting, s.DetectDone}, [this] { detector_.Run(); },
       scaled(DriveDetectThread::kPeriod));
   detectThread_->Start();
   raidThread_ = std::make_unique<TRaidThread>(
@@ -346,12 +367,200 @@ void TForm1::Timer3Timer() {
   StaticText4->setText(L1(RemovedAtText(state_.CurrentTime)));
 }
 
-void TForm1::Timer4Timer() {}
+void TForm1::Timer4Timer() {
+  // Counting drives lets the window process messages; a tick arriving meanwhile waits.
+  if (inTimer4_) return;
+  inTimer4_ = true;
+  AppState& s = state_;
+  if (s.DeviceChangeCountdown != 0) {
+    if (s.DeviceChangeCountdown < kDeviceChangeCountdownEnd) {
+      ++s.DeviceChangeCountdown;
+    } else {
+      s.DeviceChangeCountdown = 0;
+      std::vector<std::string> letters = EnumerateDriveLetters(services_.host, PumpMessages);
+      const int physical = CountPhysicalDrives(transport_, PumpMessages);
+      if (static_cast<std::int32_t>(letters.size()) != s.DriveLetterCount ||
+          physical != s.PhysicalDriveCount) {
+        s.DriveLetterCount = static_cast<std::int32_t>(letters.size());
+        s.PhysicalDriveCount = physical;
+        RequestDetection(std::move(letters));
+      }
+    }
+  } else if (s.DetectDone) {
+    s.DetectDone = false;
+    AdoptDetection();
+    RefreshDeviceControls();
+  } else if (s.Detecting) {
+    if (StaticText1->text() == "Drive detecting") {
+      StaticText1->setVisible(!s.DetectBlink);
+      s.DetectBlink = !s.DetectBlink;
+    }
+  }
+  inTimer4_ = false;
+}
+
+void TForm1::RequestDetection(std::vector<std::string> driveLetters) {
+  AppState& s = state_;
+  const bool upgrading = s.UpgradeSlot >= 0 && s.UpgradeSlot < kMaxDeviceSlots;
+  detector_.PostInput(DetectionInput{std::move(driveLetters), s.DriveLetterCount, s.PhysicalDriveCount,
+                                     s.UpgradeSlot,
+                                     upgrading ? s.DeviceSlots[static_cast<std::size_t>(s.UpgradeSlot)] : 0});
+  // Detecting before DetectRequest: the thread never sees a request without it.
+  s.Detecting = true;
+  s.DetectRequest = true;
+}
+
+void TForm1::AdoptDetection() {
+  std::optional<DetectionResult> result = detector_.TakeResult();
+  if (!result) return;
+  AppState& s = state_;
+  s.DriveTable = result->tables.driveTable;
+  s.DeviceSlots = result->tables.deviceSlots;
+  s.DeviceCount = result->tables.deviceCount;
+  s.DriveSectorBuffers = result->tables.driveSectorBuffers;
+  // The device being upgraded keeps its slot value but may have moved in the table.
+  if (result->upgradeSlotIndex && s.UpgradeSlot < kNoUpgradeSlot) s.UpgradeSlot = *result->upgradeSlotIndex;
+  if (result->statusText) SetStatusText(*result->statusText);
+  for (const Message& message : result->messages) services_.dialogs.ShowMessage(message);
+}
+
+void TForm1::SetFirmwareButtonsEnabled(bool enabled) {
+  for (QWidget* w : std::initializer_list<QWidget*>{Button8, BitBtn1, Button10, Button2}) w->setEnabled(enabled);
+}
+
+void TForm1::RefreshDeviceControls() {
+  AppState& s = state_;
+  const int n = s.DeviceCount;
+  UpDown1->setMaximum(n - 1);
+  UpDown1->hide();
+  for (int i = 0; i < kShownDevices; ++i) PageControl1->setPageTabVisible(i, false);
+
+  if (n == 0) {
+    CheckBox1->hide();
+    SetFirmwareButtonsEnabled(false);
+    s.DeviceLabel = "No Drive found! ";
+    Timer3->stop();  // the elapsed clock stops for good
+    StaticText4->show();
+    UpDown1->hide();
+  } else {
+    s.DeviceLabel = BuildDeviceLabel(s);
+    const DeviceSlot current = s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
+    if (SlotIsEnclosure(current) && (s.RequestFlags & RequestFlag::Monitoring) == 0) {
+      SetFirmwareButtonsEnabled(true);
+      CheckBox2->setEnabled(true);
+      Button1->show();
+    } else {
+      SetFirmwareButtonsEnabled(false);
+    }
+  }
+  StaticText1->setText(L1(s.DeviceLabel));
+  StaticText1->show();
+
+  const auto boxes = DeviceCheckBoxes();
+  for (int slot = 0; slot < kShownDevices; ++slot) {
+    if (slot >= n) {
+      boxes[slot]->hide();
+      continue;
+    }
+    boxes[slot]->show();
+    boxes[slot]->setToolTip(QString("HD%1").arg(SlotDisk(s.DeviceSlots[static_cast<std::size_t>(slot)])));
+    PageControl1->setPageCaption(slot, QString("Device%1").arg(slot + 1));
+    PageControl1->setPageTabVisible(slot, true);
+  }
+  if (n >= 2) UpDown1->show();
+
+  if (n >= 1) {
+    ShowDeviceInfo();
+    s.RequestFlags |= RequestFlag::Poll;
+  }
+
+  // Disks the program may not open: say so once, plainly.
+  if (n == 0 && !accessProblemShown_) {
+    const std::string problem = services_.host.AccessProblem();
+    if (!problem.empty()) {
+      accessProblemShown_ = true;
+      services_.dialogs.ShowMessage(AppMessage(problem, "Message", MessageIcon::Information));
+    }
+  }
+  emit devicesRefreshed();
+}
+
+void TForm1::UpDown1Click() {
+  AppState& s = state_;
+  s.CurrentSlot = UpDown1->position();
+  s.DeviceLabel = BuildDeviceLabel(s);
+  StaticText1->setText(L1(s.DeviceLabel));
+  const DeviceSlot slot = s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
+  const bool enclosure = SlotIsEnclosure(slot);
+  for (QWidget* w : std::initializer_list<QWidget*>{Button8, BitBtn1, Button2}) w->setEnabled(enclosure);
+  if (enclosure && (slot & SlotVendorScsiPath) != 0) s.RecordAddress = 0;
+  s.ViewData = &s.DriveSectorBuffers[SlotDisk(slot)];
+}
+
+void TForm1::ShowDeviceInfo() {
+  AppState& s = state_;
+  const int page = PageControl1->activePageIndex();
+  if (page < 0) return;
+  s.CurrentSlot = page;
+  const DeviceSlot slot = s.DeviceSlots[static_cast<std::size_t>(page)];
+  const Sector& info = s.DriveSectorBuffers[SlotDisk(slot)];
+  s.ViewData = &info;
+  s.FirmwareRevisionText = FirmwareRevisionText(info);
+  s.AutoScanSupported = AutoScanSupportedFor(FirmwareRevisionOf(info));
+  CheckBox7->setVisible(s.AutoScanSupported);
+  setWindowTitle(L1(DeviceCaption(s.WindowTitle, ControllerModelOf(info), FixedVolumesOnDisk(s, SlotDisk(slot)))));
+}
+
+void TForm1::PageControl1Change() {
+  ShowDeviceInfo();
+  state_.UpdatingControls = true;
+  CheckBox7->setEnabled(true);
+  PresentStatus(true);
+  state_.UpdatingControls = false;
+}
+
+void TForm1::DeviceCheckBoxClick(int slot) {
+  PageControl1->setPageTabVisible(slot, DeviceCheckBoxes()[static_cast<std::size_t>(slot)]->isChecked());
+  state_.PollFailures[static_cast<std::size_t>(slot)] = 0;
+  ShowDeviceInfo();
+  PresentStatus(true);
+}
+
+void TForm1::PresentStatus(bool /*force*/) {}
 
 void TForm1::ServiceRequests() {
-  // Polls, settings and scan commands are serviced by later parts of the program; until
-  // then a request is dropped so that it is not handed over again and again.
-  state_.RequestFlags &= static_cast<std::uint8_t>(~RequestFlag::WorkBits);
+  // One request per call: poll first, then settings, then the scan command. The bit is
+  // cleared after the work whatever its outcome. While a flash operation runs (its steps
+  // let the window process messages, so this can run in between), settings and scan
+  // commands wait: they share the mailbox sector with it.
+  std::atomic<std::uint8_t>& flags = state_.RequestFlags;
+  const auto clear = [&flags](std::uint8_t bit) { flags &= static_cast<std::uint8_t>(~bit); };
+  const std::uint8_t pending = flags;
+  if ((pending & RequestFlag::Poll) != 0) {
+    PollDevices();
+    clear(RequestFlag::Poll);
+  } else if (commands_.FlashOperationRunning()) {
+    return;
+  } else if ((pending & RequestFlag::WriteSettings) != 0) {
+    WriteDeviceSettings();
+    clear(RequestFlag::WriteSettings);
+  } else if ((pending & RequestFlag::ScanCommand) != 0) {
+    SendScanCommand();
+    clear(RequestFlag::ScanCommand);
+  }
+}
+
+void TForm1::PollDevices() {}
+
+bool TForm1::WriteDeviceSettings() {
+  return commands_.WriteDeviceSettings(PageControl1->activePageIndex(), CheckBox6->isChecked(),
+                                       CheckBox7->isChecked());
+}
+
+bool TForm1::SendScanCommand() {
+  const AppState& s = state_;
+  return commands_.SendScanCommand(PageControl1->activePageIndex(),
+                                   ScanRequest{s.ScanDisk, s.ScanStart == 1, s.ScanStartLba, s.ScanEndLba});
 }
 
 void TForm1::Timer5Timer() {}

@@ -18,6 +18,8 @@
 
 #include "app/app_state.h"
 #include "app/widgets.h"
+#include "controller/command_set.h"
+#include "device/discovery.h"
 #include "device/transport.h"
 #include "platform/clock.h"
 #include "platform/device_host.h"
@@ -71,6 +73,25 @@ class TForm1 : public QWidget {
   void Timer5Timer();
   // Runs on the window thread for TRaidThread: services one pending request.
   void ServiceRequests();
+
+  // Detection cycle and device selector.
+  void RefreshDeviceControls();
+  void UpDown1Click();
+  void ShowDeviceInfo();
+  void PageControl1Change();
+  void CheckBox1Click() { DeviceCheckBoxClick(0); }
+  void CheckBox3Click() { DeviceCheckBoxClick(1); }
+  void CheckBox4Click() { DeviceCheckBoxClick(2); }
+  void CheckBox5Click() { DeviceCheckBoxClick(3); }
+  // Redraws the RAID panel from the stored status record of the active tab.
+  void PresentStatus(bool force);
+  // One polling cycle over the checked devices.
+  void PollDevices();
+  // The settings and scan commands, to the device of the active tab page.
+  bool WriteDeviceSettings();
+  bool SendScanCommand();
+
+  VendorCommandSet& commands() { return commands_; }
 
   // Controls, named as in the design.
   QGroupBox* GroupBox3;
@@ -150,11 +171,21 @@ class TForm1 : public QWidget {
   void StartDeviceChangeNotifications();
   void StopThreads();
   int ScaledInterval(int milliseconds) const;
+  void DeviceCheckBoxClick(int slot);
+  // Asks DriveDetectThread for a run over the latest drive counts.
+  void RequestDetection(std::vector<std::string> driveLetters);
+  // Takes the tables of the finished run into AppState and shows what it reported.
+  void AdoptDetection();
+  void SetFirmwareButtonsEnabled(bool enabled);
 
   ProgramServices services_;
   Transport transport_;
   AppState state_;
   QSocketNotifier* deviceChangeNotifier_ = nullptr;
+  Detector detector_{transport_};
+  VendorCommandSet commands_;
+  bool inTimer4_ = false;
+  bool accessProblemShown_ = false;
   std::unique_ptr<DriveDetectThread> detectThread_;
   std::unique_ptr<TRaidThread> raidThread_;
 };

@@ -47,7 +47,9 @@ PageControl::PageControl(QWidget* parent) : QTabBar(parent) {
   setExpanding(false);
   setDrawBase(true);
   connect(this, &QTabBar::currentChanged, this, [this](int index) {
-    if (!changingFromCode_) emit pageChanged(index);
+    if (changingFromCode_) return;
+    wanted_ = index;
+    emit pageChanged(index);
   });
 }
 
@@ -68,6 +70,11 @@ void PageControl::setPageTabVisible(int index, bool visible) {
 }
 
 void PageControl::KeepCurrentOnVisibleTab() {
+  // The page last chosen stays active whenever its tab is shown.
+  if (wanted_ >= 0 && wanted_ < count() && isTabVisible(wanted_)) {
+    setCurrentIndex(wanted_);
+    return;
+  }
   if (currentIndex() >= 0 && isTabVisible(currentIndex())) return;
   for (int i = 0; i < count(); ++i) {
     if (isTabVisible(i)) {
@@ -90,6 +97,7 @@ int PageControl::activePageIndex() const {
 
 void PageControl::setActivePageIndex(int index) {
   changingFromCode_ = true;
+  wanted_ = index;
   setCurrentIndex(index);
   changingFromCode_ = false;
 }

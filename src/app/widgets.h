@@ -70,6 +70,7 @@ class PageControl : public QTabBar {
   void KeepCurrentOnVisibleTab();
 
   std::vector<QString> names_;
+  int wanted_ = 0;  // the page last chosen by the user or by code
   bool changingFromCode_ = false;
 };
 

@@ -1,0 +1,348 @@
+#include "controller/command_set.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "device/device_slot.h"
+
+namespace caspira {
+namespace {
+
+constexpr const char* kDeviceNotFound = "Device not found!!!";
+constexpr const char* kNoUpgradeMode = "No Upgrade Mode!!!";
+constexpr const char* kLba20WriteError = "Write Error for LBA = 20 and sector count = 1";
+constexpr const char* kLba60ReadError = "Read Error for LBA = 60 and sector count = 1";
+
+constexpr std::size_t kSettingsAutoScanByte = CommandSectorLayout::Address;
+constexpr std::size_t kScanDiskByte = CommandSectorLayout::Address;
+constexpr std::size_t kScanFirstLba = 7;
+constexpr std::size_t kScanLastLba = 13;
+constexpr std::size_t kPageProgramMarker = 509;
+constexpr std::uint8_t kPageProgramMarkerValue = 0x55;
+
+struct ModeMapping {
+  std::uint8_t code;
+  std::uint8_t parameter;
+};
+
+// The mailbox command of a mode code, or nothing for a code the controller does not know.
+std::optional<ModeMapping> MailboxModeCommand(std::uint8_t mode) {
+  switch (mode) {
+    case ControllerMode::SpiAccessEnd: return ModeMapping{CommandCode::SpiAccess, 0};
+    case ControllerMode::SpiAccessBegin: return ModeMapping{CommandCode::SpiAccess, 1};
+    case ControllerMode::LowAreaUnlock: return ModeMapping{CommandCode::LowArea, 1};
+    case ControllerMode::LowAreaLock: return ModeMapping{CommandCode::LowArea, 0};
+    case ControllerMode::UpgradeModeLeave: return ModeMapping{CommandCode::UpgradeMode, 0};
+    case ControllerMode::UpgradeModeEnter: return ModeMapping{CommandCode::UpgradeMode, 1};
+    default: return std::nullopt;
+  }
+}
+
+bool OpensItsOwnDevice(std::uint8_t mode) { return (mode & 0x10) != 0; }
+
+}  // namespace
+
+CommandPath PathOfSlot(DeviceSlot slot) {
+  if ((slot & SlotVendorScsiPath) != 0) return CommandPath::VendorScsi;
+  if ((slot & SlotSectorTag) != 0) return CommandPath::Mailbox;
+  return CommandPath::Ata;
+}
+
+// One exchange: the open device and the path its slot names, fixed when it was opened.
+struct VendorCommandSet::Opened {
+  DeviceHandle handle;
+  DeviceSlot slot = 0;
+  CommandPath path = CommandPath::Ata;
+};
+
+// Marks a flash operation as running for its whole length.
+class VendorCommandSet::FlashGuard {
+ public:
+  explicit FlashGuard(bool& running) : running_(running) { running_ = true; }
+  ~FlashGuard() { running_ = false; }
+
+ private:
+  bool& running_;
+};
+
+VendorCommandSet::VendorCommandSet(AppState& state, const Transport& transport, Random& random, CommandUi ui)
+    : state_(state), transport_(transport), random_(random), ui_(std::move(ui)) {}
+
+bool VendorCommandSet::Fail(const std::string& status) {
+  if (ui_.setStatus) ui_.setStatus(status);
+  return false;
+}
+
+bool VendorCommandSet::NoDeviceFailure() {
+  Fail(kDeviceNotFound);
+  ui_.dialogs.ShowMessage(AppMessage("No Device found !"));
+  return false;
+}
+
+bool VendorCommandSet::NoUpgradeModeFailure() {
+  Fail(kNoUpgradeMode);
+  ui_.dialogs.ShowMessage(AppMessage("No Upgrade Mode !"));
+  return false;
+}
+
+bool VendorCommandSet::InvalidDriveFailure() {
+  ui_.dialogs.ShowMessage(SystemMessage("Invalid Drive"));
+  return false;
+}
+
+bool VendorCommandSet::OpenSlot(std::int32_t slotIndex, Opened& opened) {
+  // A slot index outside the table names no device at all.
+  if (slotIndex < 0 || slotIndex >= kMaxDeviceSlots) return InvalidDriveFailure();
+  opened.slot = state_.DeviceSlots[static_cast<std::size_t>(slotIndex)];
+  opened.path = PathOfSlot(opened.slot);
+  opened.handle = OpenDevice(transport_, static_cast<std::uint8_t>(SlotDisk(opened.slot)));
+  if (!opened.handle) return InvalidDriveFailure();
+  opened.handle.vendorCdbShift = SlotCdbShift(opened.slot);
+  return true;
+}
+
+bool VendorCommandSet::EnterFlashOperation(Opened& opened) {
+  if (state_.DeviceCount == 0) return NoDeviceFailure();
+  if (state_.UpgradeSlot >= state_.DeviceCount) return NoUpgradeModeFailure();
+  return OpenSlot(state_.UpgradeSlot, opened);
+}
+
+bool VendorCommandSet::WriteCommandSector(Opened& opened, std::uint32_t lba) {
+  StampCommandSector(state_.CommandSector);
+  return WriteSectors(opened.handle, lba, 1, state_.CommandSector.data());
+}
+
+bool VendorCommandSet::WriteToVaryingMailbox(Opened& opened) {
+  state_.MailboxLba = (random_.Next() & 0x7F) + kFirstVaryingMailboxLba;
+  if (WriteCommandSector(opened, state_.MailboxLba)) return true;
+  return Fail("Write Error at Sec_CNT=1 LBA=" + std::to_string(state_.MailboxLba));
+}
+
+bool VendorCommandSet::AtaVendorCommand(Opened& opened, std::uint8_t features, std::uint32_t address) {
+  AtaRegisters regs;
+  regs[AtaRegisters::Features] = features;
+  regs[AtaRegisters::LbaLow] = static_cast<std::uint8_t>(address);
+  regs[AtaRegisters::LbaMid] = static_cast<std::uint8_t>(address >> 8);
+  regs[AtaRegisters::LbaHigh] = static_cast<std::uint8_t>(address >> 16);
+  regs[AtaRegisters::Device] = 0xE0;
+  regs[AtaRegisters::Command] = kAtaVendorCommand;
+  return SendAtaCommand(opened.handle, regs, nullptr, 0);
+}
+
+bool VendorCommandSet::SendMode(Opened& opened, std::uint8_t code) {
+  switch (opened.path) {
+    case CommandPath::VendorScsi:
+      return true;  // the vendor path has no mode commands
+    case CommandPath::Mailbox: {
+      const auto command = MailboxModeCommand(code);
+      if (!command) return false;
+      state_.CommandSector[CommandSectorLayout::Code] = command->code;
+      state_.CommandSector[CommandSectorLayout::Parameter] = command->parameter;
+      return WriteToVaryingMailbox(opened);
+    }
+    case CommandPath::Ata:
+      if (AtaVendorCommand(opened, code, 0)) return true;
+      char text[48];
+      std::snprintf(text, sizeof text, "VU command 0x88 FEA %02X Error", code);
+      return Fail(text);
+  }
+  return false;
+}
+
+bool VendorCommandSet::SetControllerMode(std::uint8_t code) {
+  const std::int32_t addressed = state_.UpgradeSlot < kNoUpgradeSlot ? state_.UpgradeSlot : state_.CurrentSlot;
+  if (addressed >= 0 && addressed < kMaxDeviceSlots &&
+      PathOfSlot(state_.DeviceSlots[static_cast<std::size_t>(addressed)]) == CommandPath::VendorScsi)
+    return true;  // nothing is sent, nothing is opened
+  if (!OpensItsOwnDevice(code)) return false;  // the others belong inside a flash operation
+  Opened opened;
+  if (!EnterFlashOperation(opened)) return false;
+  return SendMode(opened, code);
+}
+
+bool VendorCommandSet::LeaveFlashOperation(Opened& opened, bool unlocked, bool ok) {
+  if (unlocked && !SendMode(opened, ControllerMode::LowAreaLock)) ok = false;
+  if (!SendMode(opened, ControllerMode::SpiAccessEnd)) ok = false;
+  return ok;
+}
+
+bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination) {
+  if (flashRunning_) return false;  // one flash operation at a time
+  Opened opened;
+  if (!EnterFlashOperation(opened)) return false;
+  FlashGuard running(flashRunning_);
+  if (!SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
+
+  Sector& sector = state_.CommandSector;
+  StampCommandSector(sector);
+  sector[CommandSectorLayout::Code] = CommandCode::FlashRead;
+  sector[CommandSectorLayout::Parameter] = 0x03;
+
+  bool ok = true;
+  for (std::uint32_t offset = 0; offset < length && ok; offset += kFlashReadStep) {
+    const std::uint32_t a = address + offset;
+    SetCommandAddress(sector, a);
+    if (ui_.pump) ui_.pump();
+    std::uint8_t* into = destination + offset;
+    switch (opened.path) {
+      case CommandPath::VendorScsi:
+        ok = SendVendorCommand(opened.handle, VendorCommandKind::FlashRead, into, a) || Fail("Read SPI Error USB");
+        break;
+      case CommandPath::Mailbox:
+        ok = WriteToVaryingMailbox(opened) &&
+             (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
+        break;
+      case CommandPath::Ata:
+        ok = (AtaVendorCommand(opened, kAtaFeatureFlashRead, a) || Fail("VU command 0x88 FEA 0x01 Read Error")) &&
+             (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
+        break;
+    }
+    if (ok) ++state_.ProgressCount;
+  }
+  return LeaveFlashOperation(opened, false, ok);
+}
+
+bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length, const std::uint8_t* source) {
+  if (flashRunning_) return false;
+  Opened opened;
+  if (!EnterFlashOperation(opened)) return false;
+  FlashGuard running(flashRunning_);
+  if (!SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
+  const bool unlock = address < LowAreaLimit;
+  if (unlock && !SendMode(opened, ControllerMode::LowAreaUnlock)) {
+    SendMode(opened, ControllerMode::SpiAccessEnd);
+    return false;
+  }
+
+  Sector& sector = state_.CommandSector;
+  sector[kPageProgramMarker] = kPageProgramMarkerValue;
+  StampCommandSector(sector);
+  sector[CommandSectorLayout::Code] = CommandCode::PageProgram;
+  sector[CommandSectorLayout::Parameter] = 0x02;
+
+  bool ok = true;
+  for (std::uint32_t offset = 0; offset < length && ok; offset += kFlashPageSize) {
+    const std::uint32_t a = address + offset;
+    SetCommandAddress(sector, a);
+    if (ui_.pump) ui_.pump();
+    if (opened.path == CommandPath::VendorScsi) {
+      // The request only reads the page; the kind's buffer is not written for data out.
+      ok = SendVendorCommand(opened.handle, VendorCommandKind::PageProgram, const_cast<std::uint8_t*>(source + offset),
+                             a) ||
+           Fail("Write SPI Error USB");
+    } else {
+      std::memcpy(sector.data() + CommandSectorLayout::Payload, source + offset, kFlashPageSize);
+      ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+    }
+    if (ok && offset % kFlashReadStep == kFlashPageSize) ++state_.ProgressCount;
+  }
+  return LeaveFlashOperation(opened, unlock, ok);
+}
+
+bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
+  if (flashRunning_) return false;
+  Opened opened;
+  if (!EnterFlashOperation(opened)) return false;
+  FlashGuard running(flashRunning_);
+  if (!SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
+  // Only the start address decides, also when the range reaches past the low area.
+  const bool unlock = address < LowAreaLimit;
+  if (unlock && !SendMode(opened, ControllerMode::LowAreaUnlock)) {
+    SendMode(opened, ControllerMode::SpiAccessEnd);
+    return false;
+  }
+
+  Sector& sector = state_.CommandSector;
+  StampCommandSector(sector);
+  sector[CommandSectorLayout::Code] = CommandCode::SectorErase;
+  sector[CommandSectorLayout::Parameter] = 0x20;
+
+  std::uint8_t reply[8];
+  bool ok = true;
+  for (std::uint32_t offset = 0; offset < length && ok; offset += kFlashEraseStep) {
+    const std::uint32_t a = address + offset;
+    SetCommandAddress(sector, a);
+    if (ui_.pump) ui_.pump();
+    if (opened.path == CommandPath::VendorScsi) {
+      ok = SendVendorCommand(opened.handle, VendorCommandKind::SectorErase, reply, a) || Fail("Erase SPI Error USB");
+    } else {
+      ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+    }
+    if (ok) ++state_.ProgressCount;
+  }
+  return LeaveFlashOperation(opened, unlock, ok);
+}
+
+bool VendorCommandSet::ReadSpiRecord(std::uint8_t* destination) {
+  if (state_.DeviceCount == 0) return NoDeviceFailure();
+  Opened opened;
+  if (!OpenSlot(state_.UpgradeInProgress ? state_.UpgradeSlot : state_.CurrentSlot, opened)) return false;
+
+  if (opened.path != CommandPath::VendorScsi) {
+    return ReadSectors(opened.handle, kStatusRecordLba, 1, destination) ||
+           Fail("Read Error for LBA = 33 and sector count = 1");
+  }
+
+  // The newest record is the last written 256-byte slot of the record area: skip the
+  // erased slots at the start, then walk the written ones.
+  const std::uint32_t last = state_.SpiSize - kRecordSlotSize;
+  std::uint32_t& at = state_.RecordAddress;
+  at = RecordAreaBase;
+  while (at <= last) {
+    SendVendorCommand(opened.handle, VendorCommandKind::RecordProbe, destination, at);
+    if (destination[0] != 0xFF) break;
+    at += kRecordSlotSize;
+  }
+  while (at <= last) {
+    SendVendorCommand(opened.handle, VendorCommandKind::RecordProbe, destination, at);
+    if (destination[0] == 0xFF) break;
+    at += kRecordSlotSize;
+  }
+  at -= kRecordSlotSize;
+  return SendVendorCommand(opened.handle, VendorCommandKind::FlashRead, destination, at) ||
+         Fail("Read Error for USB");
+}
+
+bool VendorCommandSet::WriteDeviceSettings(std::int32_t activeSlot, bool buzzerMute, bool autoScan) {
+  if (state_.UpdatingControls) return false;
+  if (state_.DeviceCount == 0) return NoDeviceFailure();
+  state_.CurrentSlot = activeSlot;
+  Opened opened;
+  if (!OpenSlot(activeSlot, opened)) return false;
+  if (ui_.disableSettingsControls) ui_.disableSettingsControls();
+
+  Sector& sector = state_.CommandSector;
+  sector[CommandSectorLayout::Code] = CommandCode::Settings;
+  sector[CommandSectorLayout::Parameter] = buzzerMute ? 0 : 1;
+  sector[kSettingsAutoScanByte] = autoScan ? 1 : 0;
+  const bool ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+  opened.handle.Close();
+  if (activeSlot < kShownDevices) state_.SettingsCooldown[static_cast<std::size_t>(activeSlot)] = kSettingsCooldownSeconds;
+  return ok;
+}
+
+bool VendorCommandSet::SendScanCommand(std::int32_t activeSlot, const ScanRequest& request) {
+  if (state_.DeviceCount == 0) return NoDeviceFailure();
+  state_.CurrentSlot = activeSlot;
+  Opened opened;
+  if (!OpenSlot(activeSlot, opened)) return false;
+  if (ui_.disableSettingsControls) ui_.disableSettingsControls();
+
+  Sector& sector = state_.CommandSector;
+  sector[CommandSectorLayout::Code] = CommandCode::SurfaceScan;
+  sector[CommandSectorLayout::Parameter] = request.start ? 0 : 1;
+  sector[kScanDiskByte] = request.disk;
+  PutLba48(sector, kScanFirstLba, request.startLba);
+  PutLba48(sector, kScanLastLba, request.endLba);
+  const bool ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+  opened.handle.Close();
+  if (activeSlot < kShownDevices) {
+    state_.SettingsCooldown[static_cast<std::size_t>(activeSlot)] = kSettingsCooldownSeconds;
+    // Only a stop that reached the device is later logged as the user's abort.
+    if (!request.start && ok) state_.EventStates[static_cast<std::size_t>(activeSlot)].stopRequested = true;
+  }
+  return ok;
+}
+
+}  // namespace caspira

@@ -1,0 +1,216 @@
+#include "device/discovery.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace caspira {
+namespace {
+
+void Pump(const MessagePump& pump) {
+  if (pump) pump();
+}
+
+// IDENTIFY DEVICE: device/head 0xE0, command 0xEC, one sector in.
+AtaRegisters IdentifyRegisters() {
+  AtaRegisters regs;
+  regs[AtaRegisters::Device] = 0xE0;
+  regs[AtaRegisters::Command] = kAtaIdentify;
+  return regs;
+}
+
+constexpr std::uint8_t kInfoQueryOpcode = 0x78;
+constexpr std::uint8_t kInfoQueryLength = 20;
+constexpr std::uint8_t kInfoQueryAnswer[2] = {0x50, 0x8B};
+constexpr std::uint8_t kStandardInquiryLength = 0x1F;
+
+// Tries the vendor path in one frame layout: the tagged information sector through kind 16,
+// or else the answer of the information query.
+bool VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
+  handle.vendorCdbShift = shift;
+  if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer.data(), 0) &&
+      HasControllerTag(buffer.data()))
+    return true;
+  response[0] = 0;
+  return SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response.data()) &&
+         response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1];
+}
+
+}  // namespace
+
+std::vector<std::string> EnumerateDriveLetters(DeviceHost& host, const MessagePump& pump) {
+  std::vector<std::string> letters;
+  for (std::string& name : host.ListVolumes()) {
+    Pump(pump);
+    letters.push_back(std::move(name));
+    if (letters.size() == static_cast<std::size_t>(kMaxDriveLetters)) break;
+  }
+  return letters;
+}
+
+int CountPhysicalDrives(const Transport& transport, const MessagePump& pump) {
+  int count = 0;
+  for (unsigned k = 0; k < kMaxPhysicalDrives; ++k) {
+    Pump(pump);
+    if (OpenDevice(transport, static_cast<std::uint8_t>(k))) ++count;
+  }
+  return count;
+}
+
+void BuildDriveTable(DeviceHost& host, const DetectionInput& input, DetectionResult& result,
+                     const MessagePump& pump) {
+  const auto available = static_cast<std::int32_t>(input.driveLetters.size());
+  for (std::int32_t i = 0; i < input.driveLetterCount && i < available; ++i) {
+    if (i == kDriveTableRows) {
+      result.messages.push_back(SystemMessage(kDriveCountMessage));
+      break;
+    }
+    Pump(pump);
+    DriveEntry& row = result.tables.driveTable[static_cast<std::size_t>(i)];
+    row.name = input.driveLetters[static_cast<std::size_t>(i)];
+    const VolumeInfo info = host.QueryVolume(row.name);
+    row.driveType = info.driveType;
+    if (!info.opened) {
+      row.driveType = kDriveUnopenable;
+      continue;
+    }
+    // A volume whose disk cannot be told keeps its previous disk number.
+    if (info.diskNumber) row.diskNumber = static_cast<std::uint8_t>(*info.diskNumber);
+  }
+}
+
+bool ModelMatchesPrefix(const Sector& info) {
+  const std::size_t length = std::strlen(kModelPrefix);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (info[kInfoModelOffset + (i ^ 1)] != static_cast<std::uint8_t>(kModelPrefix[i])) return false;
+  }
+  return true;
+}
+
+std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& input,
+                             DetectionResult& result, const MessagePump& pump) {
+  DetectionTables& t = result.tables;
+  std::int32_t found = 0;
+  std::int32_t probed = 0;
+  const bool upgrading = input.upgradeSlot >= 0 && input.upgradeSlot < kNoUpgradeSlot;
+  Sector response{};
+
+  for (unsigned k = 0; k < kMaxPhysicalDrives; ++k) {
+    Pump(pump);
+    // The device being upgraded is not probed (its controller is busy with its flash): it
+    // keeps its slot value. It is recognised by the disk number its slot records.
+    if (upgrading && k == SlotDisk(input.upgradeSlotValue)) {
+      if (found < kMaxDeviceSlots) {
+        result.upgradeSlotIndex = found;
+        t.deviceSlots[static_cast<std::size_t>(found++)] = input.upgradeSlotValue;
+      }
+      if (++probed == input.physicalDriveCount) break;
+      continue;
+    }
+
+    DeviceSlot slot = k;
+    DeviceHandle handle = OpenDevice(transport, static_cast<std::uint8_t>(k));
+    if (!handle) continue;
+
+    Sector& buffer = t.driveSectorBuffers[k];
+    if (!ReadSectors(handle, kControllerInfoLba, 1, buffer.data())) {
+      result.statusText = kLba58ReadError;
+    } else if (HasControllerTag(buffer.data())) {
+      slot |= SlotSectorTag;
+    }
+
+    AtaRegisters regs = IdentifyRegisters();
+    if (SendAtaCommand(handle, regs, response.data(), 1) && HasControllerTag(response.data())) {
+      slot |= SlotAtaPath;
+      // A controller reachable over ATA only keeps its information sector in IDENTIFY, not
+      // at LBA 58: the model test and the window read it from the disk's buffer.
+      if ((slot & SlotSectorTag) == 0) buffer = response;
+    }
+
+    if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer.data()) &&
+        buffer[4] == kStandardInquiryLength) {
+      if (VendorPathAnswers(handle, 1, buffer, response)) {
+        slot |= SlotVendorScsiPath | SlotCompactCdb;
+      } else if (VendorPathAnswers(handle, 0, buffer, response)) {
+        slot |= SlotVendorScsiPath;
+      }
+    }
+
+    // The model is read from what the probes left in the disk's buffer: the LBA 58 sector,
+    // or the last vendor information sector.
+    if (SlotIsEnclosure(slot) && ModelMatchesPrefix(buffer) && found < kMaxDeviceSlots)
+      t.deviceSlots[static_cast<std::size_t>(found++)] = slot;
+
+    handle.Close();
+    if (++probed == input.physicalDriveCount) break;
+  }
+  return found;
+}
+
+DetectionResult RunDetection(const Transport& transport, const DetectionInput& input,
+                             const DetectionTables& previous, const MessagePump& pump) {
+  DetectionResult result;
+  result.tables = previous;
+  BuildDriveTable(transport.host, input, result, pump);
+  result.tables.deviceCount = IdentifyDevices(transport, input, result, pump);
+
+  std::vector<unsigned> enclosures;
+  for (std::int32_t i = 0; i < result.tables.deviceCount; ++i)
+    enclosures.push_back(SlotDisk(result.tables.deviceSlots[static_cast<std::size_t>(i)]));
+  transport.host.SetEnclosureDrives(enclosures);
+  return result;
+}
+
+std::vector<std::string> FixedVolumesOnDisk(const AppState& state, unsigned disk) {
+  std::vector<std::string> names;
+  const std::int32_t rows = std::min(state.DriveLetterCount, kDriveTableRows);
+  for (std::int32_t i = 0; i < rows; ++i) {
+    const DriveEntry& row = state.DriveTable[static_cast<std::size_t>(i)];
+    if (row.driveType == kDriveFixed && row.diskNumber == disk) names.push_back(row.name);
+  }
+  return names;
+}
+
+std::string JoinVolumeNames(const std::vector<std::string>& names) {
+  const bool letters = std::all_of(names.begin(), names.end(),
+                                   [](const std::string& name) { return name.size() <= 1; });
+  std::string joined;
+  for (const std::string& name : names) {
+    if (!letters && !joined.empty()) joined += ' ';
+    joined += name;
+  }
+  return joined;
+}
+
+std::string BuildDeviceLabel(const AppState& state) {
+  const std::int32_t n = state.CurrentSlot + 1;
+  const unsigned disk =
+      SlotDisk(state.DeviceSlots[static_cast<std::size_t>(std::clamp(state.CurrentSlot, 0, kMaxDeviceSlots - 1))]);
+  return std::to_string(n) + "/" + std::to_string(state.DeviceCount) + " Device" + std::to_string(n) +
+         "[" + JoinVolumeNames(FixedVolumesOnDisk(state, disk)) + "]";
+}
+
+void Detector::PostInput(DetectionInput input) {
+  std::lock_guard lock(mutex_);
+  input_ = std::move(input);
+}
+
+void Detector::Run() {
+  DetectionInput input;
+  {
+    std::lock_guard lock(mutex_);
+    input = input_;
+  }
+  DetectionResult result = RunDetection(transport_, input, working_);
+  working_ = result.tables;
+  std::lock_guard lock(mutex_);
+  result_ = std::move(result);
+}
+
+std::optional<DetectionResult> Detector::TakeResult() {
+  std::lock_guard lock(mutex_);
+  std::optional<DetectionResult> taken = std::move(result_);
+  result_.reset();
+  return taken;
+}
+
+}  // namespace caspira
