@@ -16,6 +16,10 @@
 #include "device/drive_detect_thread.h"
 #include "raid/raid_thread.h"
 
+// The pictures live in a resource compiled into this static library; it must be
+// registered before the first use.
+static void InitCaspiraResources() { Q_INIT_RESOURCE(caspira); }
+
 namespace caspira {
 
 QString L1(const std::string& text) {
@@ -49,9 +53,11 @@ T* Named(T* widget, const char* name, QRect geometry) {
   return widget;
 }
 
+// The text colour of an enabled widget; a disabled one stays greyed.
 void SetColor(QWidget* widget, const QColor& color) {
   QPalette palette = widget->palette();
-  palette.setColor(QPalette::WindowText, color);
+  palette.setColor(QPalette::Active, QPalette::WindowText, color);
+  palette.setColor(QPalette::Inactive, QPalette::WindowText, color);
   widget->setPalette(palette);
 }
 
@@ -67,6 +73,7 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
                             CheckBox6->setEnabled(false);
                             CheckBox7->setEnabled(false);
                           }}) {
+  InitCaspiraResources();
   setObjectName("Form1");
   setWindowTitle(kDesignCaption);
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -184,6 +191,9 @@ void TForm1::CreateControls() {
 
   StatusBar1 = Named(new StatusBar({100, 80, 80, 100, 250}, this), "StatusBar1",
                      {0, kClientHeight - 21, kClientWidth, 21});
+  QFont small = font();
+  small.setPixelSize(11);
+  StatusBar1->setFont(small);
 
   // Engineering controls; the window creates them hidden and never shows them.
   Button8 = Named(new QPushButton("Upgrade", this), "Button8", {8, 436, 75, 25});

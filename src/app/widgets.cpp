@@ -111,6 +111,8 @@ StatusBar::StatusBar(const std::vector<int>& widths, QWidget* parent) : QFrame(p
     panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     panel->setFixedWidth(width);
     panel->setTextFormat(Qt::PlainText);
+    panel->setIndent(2);
+    panel->setMargin(0);
     layout->addWidget(panel);
     panels_.push_back(panel);
   }

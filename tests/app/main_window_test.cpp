@@ -63,7 +63,8 @@ TEST_F(MainWindowTest, CreationLeavesTheWindowInItsStartState) {
   EXPECT_EQ(f.palette().color(QPalette::Window), QColor(Qt::white));
   EXPECT_EQ(f.windowTitle(), "Caspira v0.22 RAID Manager");
   EXPECT_EQ(f.state().WindowTitle, "Caspira v0.22 RAID Manager");
-  EXPECT_FALSE(f.windowIcon().isNull());
+  EXPECT_FALSE(f.windowIcon().availableSizes().isEmpty());
+  EXPECT_FALSE(f.Image1->pixmap().isNull());
 
   EXPECT_EQ(f.StaticText1->text(), "Drive detecting");
   EXPECT_EQ(f.StaticText2->text(), "GUI start Time : 12/11/26 09:30:00");
