@@ -1,1 +1,206 @@
 #include "platform/linux/linux_host.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/linux/device_changes.h"
+#include "platform/linux/sg_io.h"
+
+namespace caspira {
+namespace lb = linux_backend;
+namespace {
+
+// One opened disk or volume node. Every request passes the interlock before the kernel.
+class SgDevice final : public BlockDevice {
+ public:
+  SgDevice(std::shared_ptr<lb::KernelIo> io, int fd, lb::DiskIdentity identity,
+           std::shared_ptr<lb::WriteGuard> guard)
+      : io_(std::move(io)), fd_(fd), identity_(std::move(identity)), guard_(std::move(guard)) {}
+  ~SgDevice() override { io_->Close(fd_); }
+  SgDevice(const SgDevice&) = delete;
+  SgDevice& operator=(const SgDevice&) = delete;
+
+  bool ExecuteScsi(ScsiRequest& request) override {
+    if (!guard_->AllowScsi(identity_, request)) return false;
+    std::array<std::uint8_t, lb::kSenseAreaSize> sense{};
+    lb::SgOutcome outcome;
+    return Send(request, sense, outcome) && lb::RequestCompleted(outcome);
+  }
+
+  bool ExecuteAta(AtaRequest& request) override {
+    if (!guard_->AllowAta(identity_, request)) return false;
+    auto passThrough = lb::BuildAtaPassThrough(request);
+    if (!passThrough) return false;
+    std::array<std::uint8_t, lb::kSenseAreaSize> sense{};
+    lb::SgOutcome outcome;
+    if (!Send(passThrough->scsi, sense, outcome)) return false;
+    const lb::AtaOutcome result = lb::JudgeAta(*passThrough, outcome);
+    if (result.registers) request.registers = *result.registers;
+    return result.ok;
+  }
+
+ private:
+  // Sends one request and fills its status and sense; false when it could not be sent.
+  bool Send(ScsiRequest& request, std::array<std::uint8_t, lb::kSenseAreaSize>& sense,
+            lb::SgOutcome& outcome) {
+    sg_io_hdr_t header{};
+    if (!lb::BuildSgIoHeader(request, sense, header)) return false;
+    // Bytes the device does not return read as zero, never as what the buffer held before.
+    if (request.direction == DataDirection::In) std::memset(request.data, 0, request.transferLength);
+    outcome.ioctlResult = io_->SgIo(fd_, header);
+    request.status = 0;
+    request.senseLength = 0;
+    request.sense.fill(0);
+    if (outcome.ioctlResult != 0) return true;
+    outcome.status = header.status;
+    outcome.hostStatus = header.host_status;
+    outcome.driverStatus = header.driver_status;
+    const std::size_t senseLength = std::min<std::size_t>(header.sb_len_wr, sense.size());
+    outcome.sense = std::span<const std::uint8_t>(sense.data(), senseLength);
+    request.status = header.status;
+    std::copy_n(sense.begin(), std::min(senseLength, request.sense.size()), request.sense.begin());
+    request.senseLength = static_cast<std::uint8_t>(std::min(senseLength, request.sense.size()));
+    return true;
+  }
+
+  std::shared_ptr<lb::KernelIo> io_;
+  int fd_;
+  lb::DiskIdentity identity_;
+  std::shared_ptr<lb::WriteGuard> guard_;
+};
+
+std::optional<lb::Volume> FindVolume(const lb::SysfsView& view, const std::string& name) {
+  for (lb::Volume& volume : view.Volumes())
+    if (volume.name == name) return std::move(volume);
+  return std::nullopt;
+}
+
+bool LacksRights(int error) { return error == -EACCES || error == -EPERM; }
+
+// The group owning `path` when joining it would give access; empty otherwise.
+std::string JoinableGroupOf(const std::filesystem::path& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || st.st_gid == 0 || (st.st_mode & S_IRWXG) != (S_IRGRP | S_IWGRP))
+    return {};
+  const struct group* entry = getgrgid(st.st_gid);
+  return entry != nullptr && entry->gr_name != nullptr ? entry->gr_name : "";
+}
+
+}  // namespace
+
+std::string AccessProblemText(const std::string& node, const std::string& group) {
+  std::string text =
+      "Caspira cannot open the disks of this computer, so it cannot find an enclosure. It talks "
+      "to an enclosure through the disk's SCSI generic node (such as " + node + "), which needs "
+      "read and write access. ";
+  if (!group.empty())
+    text += "Add your user to the group \"" + group + "\" that owns these nodes (sudo usermod -aG " +
+            group + " $USER), log out and in again, and start Caspira again; ";
+  else
+    text += "Give your user access to these nodes with a udev rule, log in again and start Caspira "
+            "again; ";
+  text += "or start Caspira as root (sudo caspira). The file docs/real-hardware.md that comes with "
+          "Caspira describes a udev rule that gives access to the enclosures only.";
+  return text;
+}
+
+LinuxHost::LinuxHost() : LinuxHost(Options{}) {}
+
+LinuxHost::LinuxHost(Options options)
+    : view_(std::move(options.root)),
+      io_(options.io ? std::move(options.io) : lb::SystemKernelIo()),
+      guard_(std::make_shared<lb::WriteGuard>(std::move(options.reporter))) {}
+
+LinuxHost::~LinuxHost() = default;
+
+std::unique_ptr<BlockDevice> LinuxHost::OpenPhysicalDrive(unsigned number) {
+  if (number >= kMaxPhysicalDrives) return nullptr;
+  const std::vector<lb::ScsiDisk> disks = view_.ScsiDisks();
+  if (number >= disks.size()) return nullptr;
+  const lb::ScsiDisk& disk = disks[number];
+  const int fd = io_->Open(disk.node, true);
+  if (fd < 0) return nullptr;
+  {
+    std::lock_guard lock(openedMutex_);
+    openedByThread_[std::this_thread::get_id()][number] = disk.identity;
+    openedLast_[number] = disk.identity;
+  }
+  return std::make_unique<SgDevice>(io_, fd, disk.identity, guard_);
+}
+
+std::unique_ptr<BlockDevice> LinuxHost::OpenVolume(const std::string& name) {
+  const auto volume = FindVolume(view_, name);
+  if (!volume) return nullptr;
+  // Read-only: nothing is ever written through a volume, and closing a node that was open
+  // for writing makes udev probe it again.
+  const int fd = io_->Open(volume->node, false);
+  if (fd < 0) return nullptr;
+  return std::make_unique<SgDevice>(io_, fd, volume->identity, guard_);
+}
+
+std::vector<std::string> LinuxHost::ListVolumes() {
+  std::vector<std::string> names;
+  for (const lb::Volume& volume : view_.Volumes()) names.push_back(volume.name);
+  return names;
+}
+
+VolumeInfo LinuxHost::QueryVolume(const std::string& name) {
+  VolumeInfo info;
+  const auto volume = FindVolume(view_, name);
+  if (!volume) return info;
+  if (volume->removable) info.driveType = *volume->removable ? kDriveRemovable : kDriveFixed;
+  info.diskNumber = volume->diskNumber;
+  const int fd = io_->Open(volume->node, false);
+  info.opened = fd >= 0;
+  if (fd >= 0) io_->Close(fd);
+  return info;
+}
+
+DeviceChangeSource* LinuxHost::DeviceChanges() {
+  std::call_once(changesOnce_, [this] { changes_ = lb::StartDeviceChanges(view_.root()); });
+  return changes_.get();
+}
+
+void LinuxHost::SetEnclosureDrives(const std::vector<unsigned>& drives) {
+  std::vector<lb::DiskIdentity> enclosures;
+  std::optional<std::vector<lb::ScsiDisk>> current;
+  {
+    std::lock_guard lock(openedMutex_);
+    const auto mine = openedByThread_.find(std::this_thread::get_id());
+    for (unsigned drive : drives) {
+      if (drive >= kMaxPhysicalDrives) continue;
+      if (mine != openedByThread_.end() && mine->second[drive]) {
+        enclosures.push_back(*mine->second[drive]);
+      } else if (openedLast_[drive]) {
+        enclosures.push_back(*openedLast_[drive]);
+      } else {
+        if (!current) current = view_.ScsiDisks();
+        if (drive < current->size()) enclosures.push_back((*current)[drive].identity);
+      }
+    }
+  }
+  guard_->SetEnclosures(std::move(enclosures));
+}
+
+std::string LinuxHost::AccessProblem() {
+  std::vector<lb::ScsiDisk> disks = view_.ScsiDisks();
+  if (disks.size() > kMaxPhysicalDrives) disks.resize(kMaxPhysicalDrives);
+  const lb::ScsiDisk* refused = nullptr;
+  for (const lb::ScsiDisk& disk : disks) {
+    const int fd = io_->Open(disk.node, true);
+    if (fd >= 0) {
+      io_->Close(fd);
+      return {};  // at least one disk opens: the rights are there
+    }
+    if (LacksRights(fd) && refused == nullptr) refused = &disk;
+  }
+  if (refused == nullptr) return {};
+  return AccessProblemText("/dev/" + refused->node.path.filename().string(),
+                           JoinableGroupOf(refused->node.path));
+}
+
+}  // namespace caspira

@@ -1,18 +1,71 @@
 // The platform layer over the host's real disks.
+//
+// Physical drive N is the N-th SCSI disk (sda = 0), reached through its SCSI generic node
+// with SG_IO; volumes are the partitions and whole-disk filesystems the kernel knows; device
+// changes come from udev (or the kernel's uevents). Every request passes the write interlock
+// (write_guard.h) first.
 #pragma once
 
-#include "platform/null_host.h"
+#include <array>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_host.h"
+#include "platform/linux/kernel_io.h"
+#include "platform/linux/sysfs.h"
+#include "platform/linux/write_guard.h"
 
 namespace caspira {
 
-// Until the real-disk backend is in place the program runs over a host with no disks.
+// The text that tells the user how to get the rights the program needs. `node` is a disk
+// node that could not be opened ("/dev/sg1"); `group` the group that owns it, empty when
+// joining a group would not help (no group, or root's).
+std::string AccessProblemText(const std::string& node, const std::string& group);
+
 class LinuxHost final : public DeviceHost {
  public:
-  std::unique_ptr<BlockDevice> OpenPhysicalDrive(unsigned) override { return nullptr; }
-  std::unique_ptr<BlockDevice> OpenVolume(const std::string&) override { return nullptr; }
-  std::vector<std::string> ListVolumes() override { return {}; }
-  VolumeInfo QueryVolume(const std::string&) override { return {}; }
-  DeviceChangeSource* DeviceChanges() override { return nullptr; }
+  struct Options {
+    std::filesystem::path root = "/";                  // where /sys, /dev and /run are
+    std::shared_ptr<linux_backend::KernelIo> io;       // null: the real kernel
+    linux_backend::WriteGuard::Reporter reporter;      // refusals; empty: stderr
+  };
+
+  LinuxHost();
+  explicit LinuxHost(Options options);
+  ~LinuxHost() override;
+
+  std::unique_ptr<BlockDevice> OpenPhysicalDrive(unsigned number) override;
+  std::unique_ptr<BlockDevice> OpenVolume(const std::string& name) override;
+  std::vector<std::string> ListVolumes() override;
+  VolumeInfo QueryVolume(const std::string& name) override;
+  DeviceChangeSource* DeviceChanges() override;
+  void SetEnclosureDrives(const std::vector<unsigned>& drives) override;
+  std::string AccessProblem() override;
+
+  // The interlock, for diagnostics: what it refused.
+  const linux_backend::WriteGuard& guard() const { return *guard_; }
+
+ private:
+  using DriveIdentities = std::array<std::optional<linux_backend::DiskIdentity>, kMaxPhysicalDrives>;
+
+  linux_backend::SysfsView view_;
+  std::shared_ptr<linux_backend::KernelIo> io_;
+  std::shared_ptr<linux_backend::WriteGuard> guard_;
+
+  // Which disk each thread last opened as each drive number: identification tells the
+  // enclosures by number, and the number must mean the disk that identification probed.
+  std::mutex openedMutex_;
+  std::map<std::thread::id, DriveIdentities> openedByThread_;
+  DriveIdentities openedLast_;
+
+  std::once_flag changesOnce_;
+  std::unique_ptr<DeviceChangeSource> changes_;
 };
 
 }  // namespace caspira
