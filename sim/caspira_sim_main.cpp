@@ -1,12 +1,30 @@
 // caspira-sim: the program over the simulated world.
+#include <QCoreApplication>
+#include <QTimer>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/program.h"
 #include "platform/clock.h"
+#include "sim/scenario.h"
 #include "sim/sim_options.h"
 #include "sim/sim_world.h"
+
+namespace {
+
+caspira::sim::SimWorld* g_world = nullptr;
+
+// Runs when the application object is made: a timer that keeps the world's time moving,
+// so that scheduled events (a drive unplugged, say) happen even while nobody asks.
+void StartWorldTimer() {
+  auto* timer = new QTimer(QCoreApplication::instance());
+  timer->setInterval(100);
+  QObject::connect(timer, &QTimer::timeout, [] { g_world->Advance(); });
+  timer->start();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::string error;
@@ -15,9 +33,30 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "caspira-sim: %s\n%s", error.c_str(), caspira::sim::kSimUsage);
     return 2;
   }
+  std::optional<caspira::sim::Scenario> scenario;
+  if (line->scenarioPath.empty()) {
+    scenario = caspira::sim::ParseScenario(caspira::sim::DemoScenarioText(), error);
+    if (scenario) scenario->name = "demo";
+  } else {
+    scenario = caspira::sim::LoadScenarioFile(line->scenarioPath, error);
+  }
+  if (!scenario) {
+    std::fprintf(stderr, "caspira-sim: %s\n", error.c_str());
+    return 2;
+  }
+
   caspira::SystemClock wallClock;
   caspira::ScaledClock clock(wallClock, line->program.speed);
-  caspira::sim::SimWorld world;
+  caspira::sim::SimWorld world(clock);
+  world.Load(*scenario);
+  for (const std::string& note : world.EventLog())
+    if (note.find("(not applied") != std::string::npos || note.find("(refused") != std::string::npos)
+      std::fprintf(stderr, "caspira-sim: %s\n", note.c_str());
+  // Building the world is not a change the program should hear about.
+  if (auto* changes = world.DeviceChanges()) changes->TakeNotifications();
+
+  g_world = &world;
+  qAddPreRoutine(StartWorldTimer);
   int qtArgc = 1;
   return caspira::RunProgram(qtArgc, argv, world, clock, line->program);
 }

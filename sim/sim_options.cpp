@@ -16,8 +16,7 @@ std::optional<double> ParsePositive(const std::string& text) {
 
 }  // namespace
 
-std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args,
-                                                  std::string& error) {
+std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args, std::string& error) {
   SimCommandLine line;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -55,8 +54,8 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
       return std::nullopt;
     }
   }
-  const bool wantsOutput = !line.program.screenshotPath.empty() || !line.program.dumpPath.empty() ||
-                           line.program.printLog;
+  const bool wantsOutput =
+      !line.program.screenshotPath.empty() || !line.program.dumpPath.empty() || line.program.printLog;
   if (wantsOutput && !line.program.runForSeconds) {
     error = "--screenshot, --dump and --print-log need --run-for";
     return std::nullopt;

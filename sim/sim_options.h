@@ -16,8 +16,7 @@ struct SimCommandLine {
 
 // Parses the arguments after the program name. On a bad option returns nothing and puts
 // a message for the user into `error`.
-std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args,
-                                                  std::string& error);
+std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args, std::string& error);
 
 inline constexpr const char* kSimUsage =
     "usage: caspira-sim [--speed N] [--start] [--run-for SECONDS] [--screenshot FILE.png]\n"

@@ -1,0 +1,682 @@
+#include "sim/scenario.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include "sim/sim_world.h"
+
+namespace caspira::sim {
+namespace {
+
+struct ParseError {
+  std::string message;
+};
+
+[[noreturn]] void Fail(std::string message) {
+  throw ParseError{std::move(message)};
+}
+
+std::string Quoted(const std::string& word) {
+  return "\"" + word + "\"";
+}
+
+std::vector<std::string> Tokenize(std::string_view line) {
+  std::vector<std::string> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '"') {
+      const std::size_t close = line.find('"', i + 1);
+      if (close == std::string_view::npos) Fail("a text in double quotes has no closing quote");
+      tokens.emplace_back(line.substr(i + 1, close - i - 1));
+      i = close + 1;
+    } else {
+      std::size_t end = i;
+      while (end < line.size() && line[end] != ' ' && line[end] != '\t' && line[end] != '\r' &&
+             line[end] != '#')
+        ++end;
+      tokens.emplace_back(line.substr(i, end - i));
+      i = end;
+    }
+  }
+  return tokens;
+}
+
+std::optional<std::uint64_t> ToInteger(const std::string& word) {
+  std::uint64_t value = 0;
+  int base = 10;
+  std::string_view digits = word;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, base);
+  if (ec != std::errc() || end != digits.data() + digits.size() || digits.empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<double> ToNumber(std::string word) {
+  if (word.size() > 1 && word.back() == 's') word.pop_back();  // "12s" reads as 12 seconds
+  double value = 0;
+  const auto [end, ec] = std::from_chars(word.data(), word.data() + word.size(), value);
+  if (ec != std::errc() || end != word.data() + word.size() || !std::isfinite(value) || value < 0)
+    return std::nullopt;
+  return value;
+}
+
+// The words of one statement, read from left to right.
+class Words {
+ public:
+  explicit Words(std::vector<std::string> words) : words_(std::move(words)) {}
+
+  bool AtEnd() const { return next_ >= words_.size(); }
+  const std::string& Peek() const { return words_[next_]; }
+
+  std::string Next(const std::string& what) {
+    if (AtEnd()) Fail(statement_ + " needs " + what);
+    return words_[next_++];
+  }
+  void Begin(const std::string& statement) { statement_ = Quoted(statement); }
+
+  std::uint64_t Integer(const std::string& what) {
+    const std::string word = Next(what);
+    const auto value = ToInteger(word);
+    if (!value) Fail(statement_ + " needs " + what + ", not " + Quoted(word));
+    return *value;
+  }
+  std::uint64_t IntegerUpTo(const std::string& what, std::uint64_t max) {
+    const std::uint64_t value = Integer(what);
+    if (value > max) Fail(what + " " + std::to_string(value) + " is above " + std::to_string(max));
+    return value;
+  }
+  double Seconds(const std::string& what) {
+    const std::string word = Next(what);
+    const auto value = ToNumber(word);
+    if (!value) Fail(statement_ + " needs " + what + ", not " + Quoted(word));
+    return *value;
+  }
+  unsigned Drive() {
+    const std::string word = Next("a drive number 0..9");
+    const auto value = ToInteger(word);
+    if (!value || *value >= kMaxPhysicalDrives) Fail("a drive number is 0..9, not " + Quoted(word));
+    return static_cast<unsigned>(*value);
+  }
+  Port PortName() {
+    const std::string word = Next("a port, P0 or P1");
+    if (word == "P0" || word == "p0") return Port::P0;
+    if (word == "P1" || word == "p1") return Port::P1;
+    Fail("a port is P0 or P1, not " + Quoted(word));
+  }
+  bool OnOff(const std::string& what) {
+    const std::string word = Next(what + " on or off");
+    if (word == "on") return true;
+    if (word == "off") return false;
+    Fail(what + " is on or off, not " + Quoted(word));
+  }
+  template <typename T>
+  T Choice(const std::string& what, const std::map<std::string, T>& choices) {
+    const std::string word = Next(what);
+    const auto it = choices.find(word);
+    if (it != choices.end()) return it->second;
+    std::string names;
+    for (const auto& [name, value] : choices) names += (names.empty() ? "" : ", ") + name;
+    Fail(what + " is one of " + names + ", not " + Quoted(word));
+  }
+  // Reads "key value" options until the end; each key's handler reads its value.
+  void Options(const std::map<std::string, std::function<void()>>& handlers) {
+    while (!AtEnd()) {
+      const std::string key = Next("an option");
+      const auto it = handlers.find(key);
+      if (it == handlers.end()) Fail("unknown word " + Quoted(key) + " in " + statement_);
+      it->second();
+    }
+  }
+  void End() {
+    if (!AtEnd()) Fail("unexpected word " + Quoted(Peek()) + " after " + statement_);
+  }
+
+ private:
+  std::vector<std::string> words_;
+  std::size_t next_ = 0;
+  std::string statement_;
+};
+
+const std::map<std::string, std::uint8_t>& ModeNames() {
+  static const std::map<std::string, std::uint8_t> names = {
+      {"striping", kModeStriping}, {"mirror", kModeMirror}, {"nraid", kModeNraid},
+      {"jbod", kModeJbod},         {"bypass", kModeBypass},
+  };
+  return names;
+}
+
+std::uint8_t Mode(Words& w) {
+  const std::string word = w.Next("a RAID mode");
+  if (const auto it = ModeNames().find(word); it != ModeNames().end()) return it->second;
+  const auto value = ToInteger(word);
+  if (!value || *value > 255)
+    Fail("a RAID mode is striping, mirror, nraid, jbod, bypass or a byte, not " + Quoted(word));
+  return static_cast<std::uint8_t>(*value);
+}
+
+std::uint32_t FlashSize(Words& w) {
+  std::string word = w.Next("a flash size");
+  std::uint64_t scale = 1;
+  if (!word.empty() && (word.back() == 'K' || word.back() == 'M')) {
+    scale = word.back() == 'K' ? 1024 : 1024 * 1024;
+    word.pop_back();
+  }
+  const auto value = ToInteger(word);
+  const std::uint64_t size = value ? *value * scale : 0;
+  if (!value || size < kFlashSectorSize || size > 0x1000000 || (size & (size - 1)) != 0)
+    Fail("a flash size is a power of two from 4K to 16M, not " + Quoted(word));
+  return static_cast<std::uint32_t>(size);
+}
+
+// What the parser knows of the world so far, to catch statements about drives that were
+// never described.
+struct Known {
+  std::set<unsigned> drives;
+  std::set<unsigned> enclosures;
+  std::map<unsigned, bool> explicitSectors;  // a "raid ... sectors" fixed the capacity
+};
+
+void RequireEnclosure(const Known& known, unsigned drive) {
+  if (known.enclosures.count(drive) == 0)
+    Fail("drive " + std::to_string(drive) + " is not described as an enclosure before this line");
+}
+
+void RequireDrive(const Known& known, unsigned drive) {
+  if (known.drives.count(drive) == 0)
+    Fail("drive " + std::to_string(drive) + " is not described before this line");
+}
+
+using Apply = std::function<std::string(SimWorld&)>;
+
+// Disk description options shared by "port" and "insert".
+std::map<std::string, std::function<void()>> DiskOptions(Words& w, SimDisk& disk, bool& any) {
+  return {
+      {"model",
+       [&] {
+         disk.model = w.Next("a model");
+         any = true;
+       }},
+      {"serial",
+       [&] {
+         disk.serial = w.Next("a serial number");
+         any = true;
+       }},
+      {"sectors",
+       [&] {
+         disk.sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull);
+         any = true;
+       }},
+      {"sata",
+       [&] {
+         disk.sataGeneration = static_cast<std::uint8_t>(w.IntegerUpTo("a SATA generation", 15));
+         any = true;
+       }},
+  };
+}
+
+void SpeedOptions(Words& w, std::map<std::string, std::function<void()>>& options, ActivitySpeed& speed) {
+  options["seconds"] = [&] { speed.seconds = w.Seconds("a number of seconds"); };
+  options["rate"] = [&] { speed.sectorsPerSecond = static_cast<double>(w.Integer("sectors per second")); };
+}
+
+std::vector<std::uint64_t> Lbas(Words& w) {
+  std::vector<std::uint64_t> lbas;
+  lbas.push_back(w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull));
+  while (!w.AtEnd()) lbas.push_back(w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull));
+  return lbas;
+}
+
+RequestMatch Match(Words& w, std::optional<unsigned>& count, bool counted) {
+  RequestMatch match;
+  const std::string kind = w.Choice<std::string>(
+      "a request kind",
+      {{"open", "open"}, {"any", "any"}, {"scsi", "scsi"}, {"vendor", "vendor"}, {"ata", "ata"}});
+  std::map<std::string, std::function<void()>> options;
+  if (counted) options["count"] = [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); };
+  if (kind == "open") {
+    match = RequestMatch::Open();
+  } else if (kind == "any") {
+    match = RequestMatch::AnyRequest();
+  } else if (kind == "scsi") {
+    match = RequestMatch::Scsi(static_cast<std::uint8_t>(w.IntegerUpTo("an opcode", 255)));
+    options["lba"] = [&] {
+      match.kind = RequestMatch::Kind::ScsiLba;
+      match.lba = static_cast<std::uint32_t>(w.IntegerUpTo("an LBA", 0xFFFFFFFF));
+    };
+  } else if (kind == "vendor") {
+    match = RequestMatch::Vendor(static_cast<std::uint8_t>(w.IntegerUpTo("an opcode", 255)));
+  } else {
+    match = RequestMatch::Ata(static_cast<std::uint8_t>(w.IntegerUpTo("a command", 255)));
+    options["features"] = [&] {
+      match.features = static_cast<std::uint8_t>(w.IntegerUpTo("a Features value", 255));
+    };
+  }
+  w.Options(options);
+  return match;
+}
+
+Apply ParseStatement(Words& w, Known& known) {
+  const std::string statement = w.Next("a statement");
+  w.Begin(statement);
+
+  if (statement == "disk") {
+    const unsigned drive = w.Drive();
+    PlainDiskConfig config;
+    w.Options({
+        {"model", [&] { config.model = w.Next("a model"); }},
+        {"serial", [&] { config.serial = w.Next("a serial number"); }},
+        {"revision", [&] { config.revision = w.Next("a revision"); }},
+        {"sectors", [&] { config.sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
+    });
+    known.drives.insert(drive);
+    known.enclosures.erase(drive);
+    return [=](SimWorld& world) {
+      world.AddDisk(drive, config);
+      return std::string();
+    };
+  }
+  if (statement == "enclosure") {
+    const unsigned drive = w.Drive();
+    EnclosureConfig config;
+    config.attachment = w.Choice<Attachment>(
+        "an attachment",
+        {{"usb", Attachment::Usb}, {"sata", Attachment::Sata}, {"ata", Attachment::AtaOnly}});
+    w.Options({
+        {"layout",
+         [&] {
+           config.vendorLayout = w.Choice<VendorLayout>(
+               "a layout",
+               {{"one-prefix", VendorLayout::OnePrefix}, {"two-prefix", VendorLayout::TwoPrefix}});
+         }},
+        {"query-only", [&] { config.answersInfoKind = false; }},
+        {"revision", [&] { config.revision = w.Next("a revision"); }},
+        {"model", [&] { config.model = w.Next("a model"); }},
+        {"serial", [&] { config.serial = w.Next("a serial number"); }},
+        {"flash", [&] { config.flashSize = FlashSize(w); }},
+    });
+    known.drives.insert(drive);
+    known.enclosures.insert(drive);
+    known.explicitSectors[drive] = false;
+    return [=](SimWorld& world) {
+      world.AddEnclosure(drive, config);
+      return std::string();
+    };
+  }
+  if (statement == "unopenable") {
+    const unsigned drive = w.Drive();
+    w.End();
+    known.drives.insert(drive);
+    known.enclosures.erase(drive);
+    return [=](SimWorld& world) {
+      world.AddUnopenableDrive(drive);
+      return std::string();
+    };
+  }
+  if (statement == "remove-drive") {
+    const unsigned drive = w.Drive();
+    w.End();
+    RequireDrive(known, drive);
+    return [=](SimWorld& world) {
+      world.RemoveDrive(drive);
+      return std::string();
+    };
+  }
+  if (statement == "unplug" || statement == "plug") {
+    const unsigned drive = w.Drive();
+    w.End();
+    RequireDrive(known, drive);
+    if (statement == "unplug")
+      return [=](SimWorld& world) {
+        world.Unplug(drive);
+        return std::string();
+      };
+    return [=](SimWorld& world) {
+      world.Plug(drive);
+      return std::string();
+    };
+  }
+  if (statement == "volume") {
+    VolumeConfig volume;
+    volume.name = w.Next("a volume name");
+    const std::string on = w.Next("drive N or none");
+    if (on == "drive") {
+      volume.disk = w.Drive();
+    } else if (on != "none") {
+      Fail("a volume lies on \"drive N\" or on \"none\", not " + Quoted(on));
+    }
+    w.Options({
+        {"type",
+         [&] {
+           volume.driveType = w.Choice<std::uint8_t>("a drive type", {{"unknown", kDriveUnknown},
+                                                                      {"noroot", kDriveNoRoot},
+                                                                      {"removable", kDriveRemovable},
+                                                                      {"fixed", kDriveFixed},
+                                                                      {"remote", kDriveRemote},
+                                                                      {"cdrom", kDriveCdRom},
+                                                                      {"ramdisk", kDriveRamDisk}});
+         }},
+        {"unopenable", [&] { volume.openable = false; }},
+    });
+    return [=](SimWorld& world) {
+      world.AddVolume(volume);
+      return std::string();
+    };
+  }
+  if (statement == "remove-volume") {
+    const std::string name = w.Next("a volume name");
+    w.End();
+    return [=](SimWorld& world) {
+      world.RemoveVolume(name);
+      return std::string();
+    };
+  }
+
+  // Statements about one enclosure.
+  if (statement == "raid") {
+    const unsigned drive = w.Drive();
+    RequireEnclosure(known, drive);
+    std::optional<std::uint8_t> mode, spiMode, configVersion;
+    std::optional<bool> jumper, buzzer, autoScan;
+    std::optional<std::uint64_t> sectors;
+    std::optional<std::string> suffix;
+    std::optional<double> idle;
+    w.Options({
+        {"mode", [&] { mode = Mode(w); }},
+        {"spi-mode", [&] { spiMode = Mode(w); }},
+        {"source",
+         [&] {
+           jumper = w.Choice<bool>("a setting source", {{"jumper", true}, {"flash", false}});
+         }},
+        {"buzzer", [&] { buzzer = w.OnOff("buzzer"); }},
+        {"autoscan", [&] { autoScan = w.OnOff("autoscan"); }},
+        {"sectors", [&] { sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
+        {"config-version",
+         [&] { configVersion = static_cast<std::uint8_t>(w.IntegerUpTo("a version", 255)); }},
+        {"suffix", [&] { suffix = w.Next("a firmware suffix"); }},
+        {"autoscan-idle", [&] { idle = w.Seconds("a number of seconds"); }},
+    });
+    if (sectors) known.explicitSectors[drive] = true;
+    const bool fixedCapacity = known.explicitSectors[drive];
+    return [=](SimWorld& world) {
+      RaidState s = world.Raid(drive);
+      if (mode) s.systemRaidMode = *mode;
+      if (spiMode || mode) s.spiRaidMode = spiMode ? *spiMode : *mode;
+      if (jumper)
+        s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & 0x0F) |
+                                                        (*jumper ? kSettingByJumper : kSettingFromFlash));
+      if (buzzer)
+        s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & ~kSettingBuzzerSounds) |
+                                                        (*buzzer ? kSettingBuzzerSounds : 0));
+      if (autoScan)
+        s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & ~kSettingAutoScan) |
+                                                        (*autoScan ? kSettingAutoScan : 0));
+      if (configVersion) s.configVersion = *configVersion;
+      if (suffix) s.firmwareSuffix = *suffix;
+      if (idle) s.autoScanIdleSeconds = *idle;
+      if (sectors) {
+        s.configuredSectors = *sectors;
+      } else if (!fixedCapacity) {
+        s.configuredSectors = CapacityOf(s.systemRaidMode, s.disks[0].sectors, s.disks[1].sectors);
+      }
+      world.SetRaid(drive, s);
+      return std::string();
+    };
+  }
+  if (statement == "port") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    RequireEnclosure(known, drive);
+    SimDisk disk;
+    bool any = false;
+    auto options = DiskOptions(w, disk, any);
+    w.Options(options);
+    const bool fixedCapacity = known.explicitSectors[drive];
+    return [=](SimWorld& world) {
+      RaidState s = world.Raid(drive);
+      SimDisk& target = s.disks[port == Port::P0 ? 0 : 1];
+      const auto defects = target.defects;
+      target = disk;
+      target.defects = defects;
+      if (!fixedCapacity)
+        s.configuredSectors = CapacityOf(s.systemRaidMode, s.disks[0].sectors, s.disks[1].sectors);
+      world.SetRaid(drive, s);
+      return std::string();
+    };
+  }
+  if (statement == "remove" || statement == "initialize" || statement == "fail" || statement == "stop-scan") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    w.End();
+    RequireEnclosure(known, drive);
+    if (statement == "remove") return [=](SimWorld& world) { return world.RemoveDisk(drive, port); };
+    if (statement == "initialize") return [=](SimWorld& world) { return world.InitializeDisk(drive, port); };
+    if (statement == "fail") return [=](SimWorld& world) { return world.FailDisk(drive, port); };
+    return [=](SimWorld& world) { return world.StopScan(drive, port); };
+  }
+  if (statement == "insert") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    RequireEnclosure(known, drive);
+    SimDisk disk;
+    bool any = false;
+    auto options = DiskOptions(w, disk, any);
+    w.Options(options);
+    const std::optional<SimDisk> given = any ? std::optional<SimDisk>(disk) : std::nullopt;
+    return [=](SimWorld& world) { return world.InsertDisk(drive, port, given); };
+  }
+  if (statement == "rebuild") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    RequireEnclosure(known, drive);
+    ActivitySpeed speed;
+    double from = 0;
+    std::map<std::string, std::function<void()>> options;
+    SpeedOptions(w, options, speed);
+    options["from"] = [&] { from = static_cast<double>(w.IntegerUpTo("a percent", 99)); };
+    w.Options(options);
+    return [=](SimWorld& world) { return world.StartRebuild(drive, port, speed, from); };
+  }
+  if (statement == "scan") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    RequireEnclosure(known, drive);
+    ActivitySpeed speed;
+    std::uint64_t first = 0, last = UINT64_MAX;
+    std::map<std::string, std::function<void()>> options;
+    SpeedOptions(w, options, speed);
+    options["first"] = [&] { first = w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull); };
+    options["last"] = [&] { last = w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull); };
+    w.Options(options);
+    return [=](SimWorld& world) { return world.StartScan(drive, port, first, last, speed); };
+  }
+  if (statement == "settings") {
+    const unsigned drive = w.Drive();
+    RequireEnclosure(known, drive);
+    std::optional<bool> buzzer, autoScan;
+    w.Options({{"buzzer", [&] { buzzer = w.OnOff("buzzer"); }},
+               {"autoscan", [&] { autoScan = w.OnOff("autoscan"); }}});
+    return [=](SimWorld& world) {
+      const RaidState s = world.Raid(drive);
+      return world.ChangeSettings(drive, buzzer.value_or((s.raidSettingSource & kSettingBuzzerSounds) != 0),
+                                  autoScan.value_or((s.raidSettingSource & kSettingAutoScan) != 0));
+    };
+  }
+  if (statement == "bad-sectors") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    RequireEnclosure(known, drive);
+    std::vector<std::uint32_t> lbas;
+    lbas.push_back(static_cast<std::uint32_t>(w.IntegerUpTo("an LBA", 0xFFFFFFFF)));
+    while (!w.AtEnd()) lbas.push_back(static_cast<std::uint32_t>(w.IntegerUpTo("an LBA", 0xFFFFFFFF)));
+    return [=](SimWorld& world) { return world.ReportBadSectors(drive, port, lbas); };
+  }
+  if (statement == "defects") {
+    const unsigned drive = w.Drive();
+    const Port port = w.PortName();
+    RequireEnclosure(known, drive);
+    const std::vector<std::uint64_t> lbas = Lbas(w);
+    return [=](SimWorld& world) { return world.AddDefects(drive, port, lbas); };
+  }
+
+  // Faults.
+  if (statement == "fail-next" || statement == "fail-every") {
+    const unsigned drive = w.Drive();
+    RequireDrive(known, drive);
+    std::optional<unsigned> count;
+    const RequestMatch match = Match(w, count, statement == "fail-next");
+    if (statement == "fail-every")
+      return [=](SimWorld& world) {
+        world.FailEvery(drive, match);
+        return std::string();
+      };
+    const unsigned n = count.value_or(1);
+    return [=](SimWorld& world) {
+      world.FailNext(drive, match, n);
+      return std::string();
+    };
+  }
+  if (statement == "delay") {
+    const unsigned drive = w.Drive();
+    RequireDrive(known, drive);
+    std::string word = w.Next("a delay in milliseconds");
+    if (word.size() > 2 && word.compare(word.size() - 2, 2, "ms") == 0) word.resize(word.size() - 2);
+    const auto ms = ToInteger(word);
+    if (!ms || *ms > 3600000) Fail("a delay is a number of milliseconds, not " + Quoted(word));
+    std::optional<unsigned> count;
+    w.Options({{"count", [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); }}});
+    const auto delay = std::chrono::milliseconds(*ms);
+    return [=](SimWorld& world) {
+      world.Delay(drive, delay, count);
+      return std::string();
+    };
+  }
+  if (statement == "corrupt-record") {
+    const unsigned drive = w.Drive();
+    RequireEnclosure(known, drive);
+    const RecordCorruption mode = w.Choice<RecordCorruption>(
+        "a corruption", {{"sum", RecordCorruption::BadSum}, {"garbage", RecordCorruption::Garbage}});
+    std::optional<unsigned> count;
+    w.Options({{"count", [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); }}});
+    return [=](SimWorld& world) {
+      world.CorruptRecord(drive, mode, count);
+      return std::string();
+    };
+  }
+  if (statement == "stuck-bit") {
+    const unsigned drive = w.Drive();
+    RequireEnclosure(known, drive);
+    const auto address = static_cast<std::uint32_t>(w.IntegerUpTo("a flash address", 0xFFFFFF));
+    const auto bit = static_cast<unsigned>(w.IntegerUpTo("a bit number", 7));
+    w.End();
+    return [=](SimWorld& world) {
+      world.SetStuckBit(drive, address, bit);
+      return std::string();
+    };
+  }
+  if (statement == "latency") {
+    const unsigned drive = w.Drive();
+    RequireDrive(known, drive);
+    LatencyModel model;
+    model.enabled = w.OnOff("latency");
+    const auto micros = [&](std::chrono::microseconds& field) {
+      return [&] { field = std::chrono::microseconds(w.IntegerUpTo("microseconds", 10000000)); };
+    };
+    w.Options({{"request-us", micros(model.perRequest)},
+               {"erase-us", micros(model.perSectorErase)},
+               {"program-us", micros(model.perPageProgram)},
+               {"read-us", micros(model.perFlashRead)}});
+    return [=](SimWorld& world) {
+      world.SetLatency(drive, model);
+      return std::string();
+    };
+  }
+  if (statement == "clear-faults") {
+    const unsigned drive = w.Drive();
+    w.End();
+    RequireDrive(known, drive);
+    return [=](SimWorld& world) {
+      world.ClearFaults(drive);
+      return std::string();
+    };
+  }
+  Fail("unknown statement " + Quoted(statement));
+}
+
+}  // namespace
+
+std::optional<Scenario> ParseScenario(std::string_view text, std::string& error) {
+  Scenario scenario;
+  Known known;
+  int number = 0;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++number;
+    try {
+      std::vector<std::string> tokens = Tokenize(line);
+      if (tokens.empty()) continue;
+      ScenarioStep step;
+      step.line = number;
+      if (tokens[0] == "at") {
+        if (tokens.size() < 2) Fail("\"at\" needs a time in seconds");
+        const auto seconds = ToNumber(tokens[1]);
+        if (!seconds) Fail("\"at\" needs a time in seconds, not " + Quoted(tokens[1]));
+        step.atSeconds = *seconds;
+        tokens.erase(tokens.begin(), tokens.begin() + 2);
+        if (tokens.empty()) Fail("\"at\" needs a statement after its time");
+      }
+      for (const std::string& t : tokens) step.text += (step.text.empty() ? "" : " ") + t;
+      Words words(std::move(tokens));
+      step.apply = ParseStatement(words, known);
+      scenario.steps.push_back(std::move(step));
+    } catch (const ParseError& e) {
+      error = "line " + std::to_string(number) + ": " + e.message;
+      return std::nullopt;
+    }
+  }
+  return scenario;
+}
+
+std::optional<Scenario> LoadScenarioFile(const std::string& path, std::string& error) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    error = path + ": cannot be read (" + std::strerror(errno) + ")";
+    return std::nullopt;
+  }
+  std::ostringstream content;
+  content << file.rdbuf();
+  if (file.bad()) {
+    error = path + ": cannot be read";
+    return std::nullopt;
+  }
+  std::string parseError;
+  auto scenario = ParseScenario(content.str(), parseError);
+  if (!scenario) {
+    error = path + ": " + parseError;
+    return std::nullopt;
+  }
+  scenario->name = path;
+  return scenario;
+}
+
+}  // namespace caspira::sim
