@@ -23,7 +23,9 @@ void MakeNonBlocking(int fd) {
 
 }  // namespace
 
-bool IsDeviceChangeAction(std::string_view action) { return action == "add" || action == "remove"; }
+bool IsDeviceChangeAction(std::string_view action) {
+  return action == "add" || action == "remove";
+}
 
 bool UeventIsDeviceChange(std::span<const std::uint8_t> message) {
   const std::string_view text(reinterpret_cast<const char*>(message.data()), message.size());
@@ -91,9 +93,13 @@ std::unique_ptr<UeventChangeSource> UeventChangeSource::Start() {
   return std::make_unique<UeventChangeSource>(fd);
 }
 
-UeventChangeSource::UeventChangeSource(int fd) : fd_(fd) { MakeNonBlocking(fd_); }
+UeventChangeSource::UeventChangeSource(int fd) : fd_(fd) {
+  MakeNonBlocking(fd_);
+}
 
-UeventChangeSource::~UeventChangeSource() { close(fd_); }
+UeventChangeSource::~UeventChangeSource() {
+  close(fd_);
+}
 
 unsigned UeventChangeSource::TakeNotifications() {
   unsigned count = 0;

@@ -79,7 +79,9 @@ std::optional<lb::Volume> FindVolume(const lb::SysfsView& view, const std::strin
   return std::nullopt;
 }
 
-bool LacksRights(int error) { return error == -EACCES || error == -EPERM; }
+bool LacksRights(int error) {
+  return error == -EACCES || error == -EPERM;
+}
 
 // The group owning `path` when joining it would give access; empty otherwise.
 std::string JoinableGroupOf(const std::filesystem::path& path) {
@@ -95,16 +97,20 @@ std::string JoinableGroupOf(const std::filesystem::path& path) {
 std::string AccessProblemText(const std::string& node, const std::string& group) {
   std::string text =
       "Caspira cannot open the disks of this computer, so it cannot find an enclosure. It talks "
-      "to an enclosure through the disk's SCSI generic node (such as " + node + "), which needs "
+      "to an enclosure through the disk's SCSI generic node (such as " +
+      node +
+      "), which needs "
       "read and write access. ";
   if (!group.empty())
-    text += "Add your user to the group \"" + group + "\" that owns these nodes (sudo usermod -aG " +
-            group + " $USER), log out and in again, and start Caspira again; ";
+    text += "Add your user to the group \"" + group + "\" that owns these nodes (sudo usermod -aG " + group +
+            " $USER), log out and in again, and start Caspira again; ";
   else
-    text += "Give your user access to these nodes with a udev rule, log in again and start Caspira "
-            "again; ";
-  text += "or start Caspira as root (sudo caspira). The file docs/real-hardware.md that comes with "
-          "Caspira describes a udev rule that gives access to the enclosures only.";
+    text +=
+        "Give your user access to these nodes with a udev rule, log in again and start Caspira "
+        "again; ";
+  text +=
+      "or start Caspira as root (sudo caspira). The file docs/real-hardware.md that comes with "
+      "Caspira describes a udev rule that gives access to the enclosures only.";
   return text;
 }
 

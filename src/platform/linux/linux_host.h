@@ -31,9 +31,9 @@ std::string AccessProblemText(const std::string& node, const std::string& group)
 class LinuxHost final : public DeviceHost {
  public:
   struct Options {
-    std::filesystem::path root = "/";                  // where /sys, /dev and /run are
-    std::shared_ptr<linux_backend::KernelIo> io;       // null: the real kernel
-    linux_backend::WriteGuard::Reporter reporter;      // refusals; empty: stderr
+    std::filesystem::path root = "/";              // where /sys, /dev and /run are
+    std::shared_ptr<linux_backend::KernelIo> io;   // null: the real kernel
+    linux_backend::WriteGuard::Reporter reporter;  // refusals; empty: stderr
   };
 
   LinuxHost();

@@ -12,7 +12,9 @@ namespace caspira::linux_backend {
 namespace fs = std::filesystem;
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 std::string_view NextRun(std::string_view& text) {
   std::size_t n = 1;
@@ -160,8 +162,7 @@ std::optional<ScsiDisk> SysfsView::ReadScsiDisk(const std::string& name) const {
   const fs::path device = entry / "device";
   const std::string dev = ReadAttribute(entry / "dev").value_or("");
   disk.removable = ReadFlag(entry / "removable");
-  disk.identity = {name, dev,
-                   ReadAttribute(entry / "diskseq").value_or(""), ResolvedPath(device)};
+  disk.identity = {name, dev, ReadAttribute(entry / "diskseq").value_or(""), ResolvedPath(device)};
   disk.sg = ScsiGenericName(device);
   if (disk.sg) {
     disk.node = {root_ / "dev" / *disk.sg, true, ScsiGenericNumbers(device, *disk.sg)};
@@ -201,7 +202,10 @@ std::vector<Volume> SysfsView::Volumes() const {
       DiskIdentity identity = diskIdentity;
       identity.name = volumeName;
       identity.dev = dev.value_or("");
-      return Volume{volumeName, name, number, removable,
+      return Volume{volumeName,
+                    name,
+                    number,
+                    removable,
                     DeviceNode{root_ / "dev" / volumeName, false, ParseDevNumbers(dev.value_or(""))},
                     identity};
     };

@@ -36,15 +36,15 @@ bool KernelNameLess(std::string_view a, std::string_view b);
 // A device node and what it must turn out to be when opened.
 struct DeviceNode {
   std::filesystem::path path;
-  bool character = false;            // a character device (sg) rather than a block device
+  bool character = false;             // a character device (sg) rather than a block device
   std::optional<DevNumbers> numbers;  // from sysfs; unknown when unreadable
 };
 
 struct ScsiDisk {
-  std::string name;                 // "sdb"
-  std::optional<std::string> sg;    // "sg1"
-  DeviceNode node;                  // where pass-through goes
-  std::optional<bool> removable;    // unknown when the attribute cannot be read
+  std::string name;               // "sdb"
+  std::optional<std::string> sg;  // "sg1"
+  DeviceNode node;                // where pass-through goes
+  std::optional<bool> removable;  // unknown when the attribute cannot be read
   DiskIdentity identity;
 };
 

@@ -27,8 +27,12 @@ constexpr std::uint8_t kVendorControllerInfo = 0x8B;
 constexpr std::uint8_t kVendorQuery = 0x78;
 constexpr std::uint8_t kAtaIdentifyDevice = 0xEC;
 
-GuardDecision Allow() { return {true, {}}; }
-GuardDecision Refuse(std::string reason) { return {false, std::move(reason)}; }
+GuardDecision Allow() {
+  return {true, {}};
+}
+GuardDecision Refuse(std::string reason) {
+  return {false, std::move(reason)};
+}
 
 std::string Hex(std::uint8_t value) {
   char text[8];
@@ -89,8 +93,8 @@ GuardDecision JudgeScsiRequest(const ScsiRequest& request, bool enclosure) {
   if (opcode == kOpWrite10) return JudgeWrite10(request, enclosure);
   if (opcode == kOpVendorFrame) {
     const std::uint8_t vendor = VendorOpcode(request);
-    const bool probe = (vendor == kVendorControllerInfo || vendor == kVendorQuery) &&
-                       request.direction == DataDirection::In;
+    const bool probe =
+        (vendor == kVendorControllerInfo || vendor == kVendorQuery) && request.direction == DataDirection::In;
     if (probe || enclosure) return Allow();
     return Refuse("vendor command " + Hex(vendor) + " goes only to an identified enclosure");
   }

@@ -16,12 +16,12 @@
 namespace caspira {
 namespace {
 
-using ::testing::HasSubstr;
-using ::testing::Not;
 using linux_backend::UeventChangeSource;
 using linux_backend::UeventIsDeviceChange;
 using testing::FakeKernel;
+using ::testing::HasSubstr;
 using testing::LinuxFixture;
+using ::testing::Not;
 
 std::string Uevent(const std::string& action, const std::string& subsystem) {
   std::string m = action + "@/devices/pci0000:00/0000:00:14.0/usb2/2-1/host6/block/sdb";
@@ -64,7 +64,9 @@ TEST(Uevents, EachAddOrRemoveIsOneNotificationAndTakingNeverBlocks) {
   int fds[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, fds), 0);
   UeventChangeSource source(fds[0]);
-  const auto send = [&](const std::string& m) { ASSERT_EQ(::send(fds[1], m.data(), m.size(), 0), ssize_t(m.size())); };
+  const auto send = [&](const std::string& m) {
+    ASSERT_EQ(::send(fds[1], m.data(), m.size(), 0), ssize_t(m.size()));
+  };
 
   EXPECT_EQ(source.TakeNotifications(), 0u) << "nothing pending: returns at once";
   for (const auto& [action, subsystem] : std::vector<std::pair<std::string, std::string>>{

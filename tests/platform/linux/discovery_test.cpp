@@ -10,14 +10,15 @@
 namespace caspira {
 namespace {
 
-using ::testing::ElementsAre;
 using linux_backend::DevNumbers;
 using linux_backend::KernelNameLess;
+using ::testing::ElementsAre;
 using testing::FakeKernel;
 using testing::LinuxFixture;
 
 struct Host {
-  explicit Host(const std::string& fixture) : host({LinuxFixture(fixture), kernel, [](const std::string&) {}}) {}
+  explicit Host(const std::string& fixture)
+      : host({LinuxFixture(fixture), kernel, [](const std::string&) {}}) {}
 
   // The node each physical drive 0..11 opens, "-" where there is none.
   std::vector<std::string> DriveNodes() {
@@ -36,9 +37,10 @@ struct Host {
 
 TEST(KernelNameOrder, SortsAsTheKernelNumbers) {
   const std::vector<std::pair<std::string, std::string>> ordered = {
-      {"sda", "sdb"},       {"sdz", "sdaa"},           {"sdaa", "sdab"},       {"sda2", "sda10"},
-      {"sda", "sda1"},      {"nvme0n1p2", "nvme0n1p10"}, {"nvme0n1", "nvme1n1"}, {"nvme2n1", "nvme10n1"},
-      {"mmcblk0", "mmcblk0p1"}, {"sdb9", "sdb10"},
+      {"sda", "sdb"},         {"sdz", "sdaa"},         {"sdaa", "sdab"},
+      {"sda2", "sda10"},      {"sda", "sda1"},         {"nvme0n1p2", "nvme0n1p10"},
+      {"nvme0n1", "nvme1n1"}, {"nvme2n1", "nvme10n1"}, {"mmcblk0", "mmcblk0p1"},
+      {"sdb9", "sdb10"},
   };
   for (const auto& [before, after] : ordered) {
     EXPECT_TRUE(KernelNameLess(before, after)) << before << " < " << after;
@@ -56,10 +58,12 @@ TEST(ParseDevNumbers, ReadsMajorAndMinor) {
 
 TEST(PhysicalDrives, AreTheScsiDisksInKernelNameOrderThroughTheirGenericNodes) {
   Host typical("typical");  // sda sdb sdc, plus an NVMe disk, a CD drive and a loop device
-  EXPECT_THAT(typical.DriveNodes(), ElementsAre("sg0", "sg1", "sg2", "-", "-", "-", "-", "-", "-", "-", "-", "-"));
+  EXPECT_THAT(typical.DriveNodes(),
+              ElementsAre("sg0", "sg1", "sg2", "-", "-", "-", "-", "-", "-", "-", "-", "-"));
 
   Host gaps("gaps");  // sda, sdc and sdf: the drives are numbered without holes
-  EXPECT_THAT(gaps.DriveNodes(), ElementsAre("sg0", "sg2", "sg5", "-", "-", "-", "-", "-", "-", "-", "-", "-"));
+  EXPECT_THAT(gaps.DriveNodes(),
+              ElementsAre("sg0", "sg2", "sg5", "-", "-", "-", "-", "-", "-", "-", "-", "-"));
 
   Host many("many");  // sda..sdl and sdaa: only the first ten are drives
   EXPECT_THAT(many.DriveNodes(),
@@ -155,10 +159,11 @@ TEST(Discovery, SurvivesUnreadableAttributes) {
   EXPECT_EQ(disks[2].node.numbers, (DevNumbers{8, 32}));
 
   Host unreadable("unreadable");
-  EXPECT_THAT(unreadable.DriveNodes(), ElementsAre("sg0", "sdb", "sdc", "-", "-", "-", "-", "-", "-", "-", "-", "-"));
+  EXPECT_THAT(unreadable.DriveNodes(),
+              ElementsAre("sg0", "sdb", "sdc", "-", "-", "-", "-", "-", "-", "-", "-", "-"));
   // A disk whose removable flag cannot be read gets no drive type rather than a guessed one.
-  EXPECT_THAT(Rows(unreadable.host),
-              ElementsAre(VolumeRow{"sda1", kDriveUnknown, true, 0}, VolumeRow{"sdb1", kDriveUnknown, true, 1}));
+  EXPECT_THAT(Rows(unreadable.host), ElementsAre(VolumeRow{"sda1", kDriveUnknown, true, 0},
+                                                 VolumeRow{"sdb1", kDriveUnknown, true, 1}));
 }
 
 TEST(Discovery, FindsNothingUnderAnEmptyRoot) {

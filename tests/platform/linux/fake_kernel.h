@@ -61,14 +61,10 @@ class FakeKernel final : public linux_backend::KernelIo {
 
   int SgIo(int fd, sg_io_hdr_t& header) override {
     std::lock_guard lock(mutex_);
-    Sent sent{openFds_.at(fd),
-              {header.cmdp, header.cmdp + header.cmd_len},
-              header.interface_id,
-              header.dxfer_direction,
-              header.dxfer_len,
-              header.timeout,
-              header.mx_sb_len,
-              {}};
+    Sent sent{openFds_.at(fd),     {header.cmdp, header.cmdp + header.cmd_len},
+              header.interface_id, header.dxfer_direction,
+              header.dxfer_len,    header.timeout,
+              header.mx_sb_len,    {}};
     const auto* data = static_cast<const std::uint8_t*>(header.dxferp);
     if (header.dxfer_direction == SG_DXFER_TO_DEV && data != nullptr)
       sent.dataOut.assign(data, data + header.dxfer_len);

@@ -20,10 +20,10 @@ namespace caspira {
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::HasSubstr;
 using linux_backend::JudgeAtaRequest;
 using linux_backend::JudgeScsiRequest;
 using testing::FakeKernel;
+using ::testing::HasSubstr;
 using testing::LinuxFixture;
 
 ScsiRequest Request(std::vector<std::uint8_t> cdb, DataDirection direction, std::uint32_t length) {
@@ -52,6 +52,7 @@ struct PolicyCase {
 TEST(Interlock, LetsReadsAndProbesAnywhereAndMailboxWritesToEnclosuresOnly) {
   const auto in = DataDirection::In, out = DataDirection::Out, none = DataDirection::None;
   const Cdb10 read = ReadWriteCdb(kOpRead10, 58, 1);
+  // clang-format off
   const std::vector<PolicyCase> cases = {
       {"READ(10)", Request({read.begin(), read.end()}, in, 512), true, true},
       {"INQUIRY", Request({0x12, 0, 0, 0, 0x24, 0, 0, 0, 0, 0}, in, 36), true, true},
@@ -86,6 +87,7 @@ TEST(Interlock, LetsReadsAndProbesAnywhereAndMailboxWritesToEnclosuresOnly) {
       {"another vendor opcode", Request({0xC1, 0, 0, 0, 0, 0, 0, 0, 0, 0}, out, 512), false, false},
       {"READ(10) with data out", Request({read.begin(), read.end()}, out, 512), false, false},
   };
+  // clang-format on
   for (const PolicyCase& c : cases) {
     SCOPED_TRACE(c.name);
     const auto anyDisk = JudgeScsiRequest(c.request, false);
@@ -121,9 +123,9 @@ TEST(Interlock, LetsAtaIdentifyAnywhereAndTheVendorCommandToEnclosuresOnly) {
 class HostInterlockTest : public ::testing::Test {
  protected:
   static fs::path CopyOfTypical() {
-    const fs::path root = fs::temp_directory_path() /
-                          ("caspira-interlock-" + std::to_string(::getpid()) + "-" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    const fs::path root =
+        fs::temp_directory_path() / ("caspira-interlock-" + std::to_string(::getpid()) + "-" +
+                                     ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root);
     fs::copy(LinuxFixture("typical"), root, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     return root;

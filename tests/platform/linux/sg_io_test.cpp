@@ -15,8 +15,8 @@
 namespace caspira {
 namespace {
 
-using ::testing::ElementsAreArray;
 using linux_backend::SgOutcome;
+using ::testing::ElementsAreArray;
 using testing::FakeKernel;
 using testing::LinuxFixture;
 using Bytes = std::vector<std::uint8_t>;
@@ -64,6 +64,7 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
   mode.r = {0x11, 0x07, 0, 0, 0, 0xE0, 0x88};
 
   const int in = SG_DXFER_FROM_DEV, out = SG_DXFER_TO_DEV, none = SG_DXFER_NONE;
+  // clang-format off
   const std::vector<HeaderCase> cases = {
       {"read", [](DeviceHandle& h, std::uint8_t* b) { return ReadSectors(h, 0x01020304, 1, b); }, 1,
        {0x28, 0, 1, 2, 3, 4, 0, 0, 1, 0}, in, 512, 2000},
@@ -92,6 +93,7 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
       {"ATA mode", ata(mode, 0), 1,
        {0x85, 0x06, 0x20, 0, 0x11, 0, 0x07, 0, 0, 0, 0, 0, 0, 0xE0, 0x88, 0}, none, 0, 10000},
   };
+  // clang-format on
   for (const HeaderCase& c : cases) {
     SCOPED_TRACE(c.name);
     kernel->sent.clear();
@@ -170,11 +172,11 @@ TEST_F(PassThroughTest, MalformedRequestsAreNotSent) {
     return r;
   };
   std::vector<ScsiRequest> requests = {
-      read(5, DataDirection::None, 0, nullptr),         // command block too short
-      read(17, DataDirection::None, 0, nullptr),        // too long
-      read(10, DataDirection::In, 512, nullptr),        // data phase without a buffer
-      read(10, DataDirection::None, 1, &byte),          // length without a data phase
-      read(10, DataDirection::In, 0, &byte),            // data phase of no bytes
+      read(5, DataDirection::None, 0, nullptr),   // command block too short
+      read(17, DataDirection::None, 0, nullptr),  // too long
+      read(10, DataDirection::In, 512, nullptr),  // data phase without a buffer
+      read(10, DataDirection::None, 1, &byte),    // length without a data phase
+      read(10, DataDirection::In, 0, &byte),      // data phase of no bytes
   };
   for (ScsiRequest& r : requests) EXPECT_FALSE(device->ExecuteScsi(r));
   AtaRequest tooMany;
@@ -196,6 +198,7 @@ struct CompletionCase {
 
 TEST(RequestCompleted, FollowsTheIoctlHostAndDriverButNotTheDeviceStatus) {
   const Bytes illegal = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x20, 0x00};
+  // clang-format off
   const std::vector<CompletionCase> cases = {
       {"good", 0, 0x00, 0, 0, {}, true},
       {"check condition with sense", 0, 0x02, 0, 0x08, illegal, true},
@@ -209,6 +212,7 @@ TEST(RequestCompleted, FollowsTheIoctlHostAndDriverButNotTheDeviceStatus) {
       {"driver timeout", 0, 0, 0, 0x06, {}, false},
       {"driver error", 0, 0, 0, 0x04, {}, false},
   };
+  // clang-format on
   for (const CompletionCase& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(linux_backend::RequestCompleted({c.ioctlResult, c.status, c.host, c.driver, c.sense}),
@@ -218,7 +222,9 @@ TEST(RequestCompleted, FollowsTheIoctlHostAndDriverButNotTheDeviceStatus) {
 
 // Sense data around an ATA Status Return descriptor: error 0x04, count 0x07, LBA 0x45/0x23/0x01,
 // device 0xE0, status 0x51.
-Bytes StatusReturn() { return {0x09, 0x0C, 0x00, 0x04, 0, 0x07, 0, 0x45, 0, 0x23, 0, 0x01, 0xE0, 0x51}; }
+Bytes StatusReturn() {
+  return {0x09, 0x0C, 0x00, 0x04, 0, 0x07, 0, 0x45, 0, 0x23, 0, 0x01, 0xE0, 0x51};
+}
 Bytes Descriptors(const std::vector<Bytes>& descriptors) {
   Bytes sense = {0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 0};
   for (const Bytes& d : descriptors) sense.insert(sense.end(), d.begin(), d.end());
@@ -247,6 +253,7 @@ TEST(DecodeAtaRegisters, FindsTheRegisterImageOrRefusesTheSense) {
   fixedOther[12] = 0x20;  // INVALID COMMAND OPERATION CODE
   Bytes fixedShort = fixed;
   fixedShort.resize(13);
+  // clang-format off
   const std::vector<DecodeCase> cases = {
       {"descriptor first", Descriptors({StatusReturn()}), image},
       {"descriptor after another", Descriptors({information, StatusReturn()}), image},
@@ -262,6 +269,7 @@ TEST(DecodeAtaRegisters, FindsTheRegisterImageOrRefusesTheSense) {
       {"no sense", {}, std::nullopt},
       {"header only", {0x72, 0x01, 0x00, 0x1D}, std::nullopt},
   };
+  // clang-format on
   for (const DecodeCase& c : cases) {
     SCOPED_TRACE(c.name);
     const auto decoded = linux_backend::DecodeAtaRegisters(c.sense);
@@ -294,6 +302,7 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
   const Bytes sector(512, 0x33);
   const std::uint8_t check = linux_backend::kStatusCheckCondition;
   const std::uint16_t sense = linux_backend::kDriverSense;
+  // clang-format off
   const std::vector<AtaCase> cases = {
       {"identify answered", 0xEC, {0, 0, 0, 0, {}, sector}, true, identifySent, true},
       {"identify aborted by the drive", 0xEC, {0, check, 0, sense, image(0x04, 0x51), {}}, false,
@@ -312,6 +321,7 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
       {"vendor command with foreign sense", 0x88, {0, check, 0, sense, illegal, {}}, false, vendorSent, false},
       {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, false, vendorSent, false},
   };
+  // clang-format on
   for (const AtaCase& c : cases) {
     SCOPED_TRACE(c.name);
     kernel->answer = c.answer;
