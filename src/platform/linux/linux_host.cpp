@@ -95,22 +95,17 @@ std::string JoinableGroupOf(const std::filesystem::path& path) {
 }  // namespace
 
 std::string AccessProblemText(const std::string& node, const std::string& group) {
-  std::string text =
-      "Caspira cannot open the disks of this computer, so it cannot find an enclosure. It talks "
-      "to an enclosure through the disk's SCSI generic node (such as " +
-      node +
-      "), which needs "
-      "read and write access. ";
-  if (!group.empty())
+  std::string text = "Caspira cannot open the disks of this computer, so it cannot find an enclosure. ";
+  text += "It talks to an enclosure through the disk's device node (such as " + node +
+          "), and that needs read and write access. ";
+  if (!group.empty()) {
     text += "Add your user to the group \"" + group + "\" that owns these nodes (sudo usermod -aG " + group +
             " $USER), log out and in again, and start Caspira again; ";
-  else
-    text +=
-        "Give your user access to these nodes with a udev rule, log in again and start Caspira "
-        "again; ";
-  text +=
-      "or start Caspira as root (sudo caspira). The file docs/real-hardware.md that comes with "
-      "Caspira describes a udev rule that gives access to the enclosures only.";
+  } else {
+    text += "Give your user access to these nodes with a udev rule, log in again and start Caspira again; ";
+  }
+  text += "or start Caspira as root (sudo caspira). The file docs/real-hardware.md that comes with Caspira ";
+  text += "describes a udev rule that gives access to the enclosures only.";
   return text;
 }
 

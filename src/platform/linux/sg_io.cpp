@@ -144,10 +144,12 @@ AtaOutcome JudgeAta(const AtaPassThrough& request, const SgOutcome& outcome) {
     constexpr std::uint8_t kBad = kAtaStatusBusy | kAtaStatusDeviceFault | kAtaStatusError;
     return (result.registers->r[AtaRegisters::Command] & kBad) == 0;
   };
-  if (request.checkCondition) {
-    result.ok = result.registers.has_value() && statusClean();
+  if (result.registers) {
+    // The device's own word on the command, whatever SCSI status carried it (some bridges
+    // report a completed data-in command as RECOVERED ERROR with its registers).
+    result.ok = statusClean();
   } else {
-    result.ok = outcome.status == kStatusGood && (!result.registers || statusClean());
+    result.ok = !request.checkCondition && outcome.status == kStatusGood;
   }
   return result;
 }

@@ -83,9 +83,10 @@ struct AtaOutcome {
   bool ok = false;
   std::optional<AtaRegisters> registers;
 };
-// A command with CK_COND succeeds only with a register image whose status shows no error; a
-// data-in command succeeds with GOOD status (and, should the device add registers, no error
-// in them). Nothing succeeds that the host did not complete.
+// Where the device returned a register image, the command succeeded when its status shows no
+// error (BSY, DF, ERR). Without one, a command with CK_COND failed (its registers are its
+// result) and a data-in command succeeded with GOOD status. Nothing succeeds that the host
+// did not complete.
 AtaOutcome JudgeAta(const AtaPassThrough& request, const SgOutcome& outcome);
 
 }  // namespace caspira::linux_backend

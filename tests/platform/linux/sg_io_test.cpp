@@ -1,6 +1,8 @@
 // What reaches the kernel for each transport operation, and how its answer is judged.
 #include "platform/linux/sg_io.h"
 
+#include <fcntl.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -310,6 +312,8 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
       {"identify refused by a bridge without pass-through", 0xEC, {0, check, 0, sense, illegal, {}}, false,
        identifySent, false},
       {"identify lost on the bus", 0xEC, {0, 0, 0x07, 0, {}, sector}, false, identifySent, false},
+      {"identify reported as a recovered error", 0xEC, {0, check, 0, sense, image(0x00, 0x50), sector}, true,
+       {0x00, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x50}, true},
       {"vendor command with its registers", 0x88, {0, check, 0, sense, image(0x00, 0x50), {}}, true,
        {0x00, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x50}, false},
       {"vendor command, registers in fixed sense", 0x88,
@@ -336,6 +340,31 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
       EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 0x77), 512);
     }
   }
+}
+
+TEST(SystemKernelIo, OpensOnlyTheNodeSysfsNamedAndFailsCleanlyOnOthers) {
+  // /dev/null stands in for a device node: a character device 1:3.
+  const auto io = linux_backend::SystemKernelIo();
+  using linux_backend::DeviceNode;
+  const int fd = io->Open(DeviceNode{"/dev/null", true, linux_backend::DevNumbers{1, 3}}, true);
+  ASSERT_GE(fd, 0);
+  EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+  EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  std::array<std::uint8_t, linux_backend::kSenseAreaSize> sense{};
+  ScsiRequest request;
+  request.cdb[0] = kOpInquiry;
+  sg_io_hdr_t header{};
+  ASSERT_TRUE(linux_backend::BuildSgIoHeader(request, sense, header));
+  EXPECT_LT(io->SgIo(fd, header), 0) << "not a SCSI device: the ioctl fails";
+  io->Close(fd);
+
+  EXPECT_EQ(io->Open(DeviceNode{"/dev/null", true, linux_backend::DevNumbers{21, 1}}, true), -ENODEV)
+      << "another device now sits at that path";
+  EXPECT_EQ(io->Open(DeviceNode{"/dev/null", false, std::nullopt}, false), -ENODEV) << "not a block device";
+  EXPECT_EQ(io->Open(DeviceNode{LinuxFixture("typical") / "sys/block/sda/dev", true, std::nullopt}, false),
+            -ENODEV)
+      << "a plain file is no device";
+  EXPECT_EQ(io->Open(DeviceNode{"/dev/caspira-no-such-node", true, std::nullopt}, true), -ENOENT);
 }
 
 }  // namespace
