@@ -202,6 +202,7 @@ std::vector<Volume> SysfsView::Volumes() const {
       DiskIdentity identity = diskIdentity;
       identity.name = volumeName;
       identity.dev = dev.value_or("");
+      identity.volume = true;
       return Volume{volumeName,
                     name,
                     number,

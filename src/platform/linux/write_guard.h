@@ -35,6 +35,7 @@ struct DiskIdentity {
   std::string dev;         // "major:minor" of the block device
   std::string diskseq;     // the kernel's disk sequence number, where it has one
   std::string devicePath;  // resolved sysfs path of the disk's device
+  bool volume = false;     // a volume's node, even where the volume is the whole disk
   friend bool operator==(const DiskIdentity&, const DiskIdentity&) = default;
 };
 

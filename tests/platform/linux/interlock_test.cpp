@@ -190,7 +190,13 @@ TEST_F(HostInterlockTest, NeverWritesThroughAVolume) {
   ASSERT_TRUE(volume);
   std::vector<std::uint8_t> sector(512);
   EXPECT_FALSE(WriteSectors(volume, 20, 1, sector.data())) << "volume LBAs are not the disk's";
-  EXPECT_TRUE(kernel->sent.empty());
+  Identify({2});  // sdc carries a filesystem on the whole disk
+  DeviceHandle wholeDisk = OpenVolume(transport, "sdc");
+  ASSERT_TRUE(wholeDisk);
+  EXPECT_FALSE(WriteSectors(wholeDisk, 20, 1, sector.data())) << "not even where it is the whole disk";
+  EXPECT_TRUE(Write(2, 20)) << "the disk itself is the enclosure";
+  EXPECT_EQ(kernel->sent.size(), 1u);
+  EXPECT_EQ(kernel->sent[0].node, "sg2");
 }
 
 TEST_F(HostInterlockTest, ADiskThatTakesOverAnEnclosuresNumberIsNotTrusted) {
