@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <stdexcept>
 #include <thread>
@@ -108,7 +109,10 @@ SimWorld::~SimWorld() = default;
 // ---- time ----
 
 double SimWorld::NowSecondsLocked() {
-  return std::max(applied_, (clock_.Now() - origin_) * 86400.0);
+  // A date-time value holds about a microsecond; the world counts in tenths of a
+  // millisecond so that a clock stepped by whole seconds gives whole seconds.
+  const double seconds = std::round((clock_.Now() - origin_) * 86400.0 * 1e4) / 1e4;
+  return std::max(applied_, seconds);
 }
 
 void SimWorld::AdvanceLocked() {

@@ -1,0 +1,75 @@
+// caspira-sim runs headless over the built-in demo and refuses bad scenario files.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <QByteArray>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/process.h"
+
+namespace caspira::sim::testing {
+namespace {
+
+using caspira::testing::Child;
+using caspira::testing::TempDir;
+
+TEST(CaspiraSimTest, HeadlessDemoRunWritesADumpOfTheMainWindow) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string dump = dir / "dump.json";
+  Child sim(CASPIRA_SIM_PATH, {"--speed", "20", "--run-for", "10", "--dump", dump},
+            {"XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=offscreen"});
+  ASSERT_TRUE(sim.started());
+  const auto status = sim.WaitForExit(std::chrono::seconds(120));
+  ASSERT_TRUE(status.has_value()) << "caspira-sim did not finish";
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+
+  QFile file(QString::fromStdString(dump));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  QJsonParseError error;
+  const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
+  ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+  const QJsonObject main = doc.object()["mainWindow"].toObject();
+  bool start = false;
+  for (const auto control : main["controls"].toArray())
+    start = start || control.toObject()["name"].toString() == "Button10";
+  EXPECT_TRUE(start) << "the main window's controls are in the dump";
+  EXPECT_TRUE(main["statusPanels"].isArray());
+}
+
+// Runs caspira-sim with its error output in a file; returns the exit code.
+int RunCapturing(const std::string& args, const std::string& errorFile) {
+  const std::string command = std::string(CASPIRA_SIM_PATH) + " " + args + " 2> " + errorFile;
+  const int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(CaspiraSimTest, BadScenarioFilesEndWithAClearMessageAndCode2) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  std::ofstream(dir / "bad.scn") << "disk 0\nenclosure 1 sata\nraid 1 mode sideways\n";
+  EXPECT_EQ(RunCapturing(dir / "bad.scn", dir / "err1"), 2);
+  EXPECT_NE(Contents(dir / "err1").find("bad.scn: line 3: a RAID mode is"), std::string::npos)
+      << Contents(dir / "err1");
+
+  EXPECT_EQ(RunCapturing(dir / "none.scn", dir / "err2"), 2);
+  EXPECT_NE(Contents(dir / "err2").find("none.scn: cannot be read"), std::string::npos)
+      << Contents(dir / "err2");
+}
+
+}  // namespace
+}  // namespace caspira::sim::testing
