@@ -514,11 +514,13 @@ void SimWorld::Plug(unsigned drive) {
 
 bool SimWorld::IsEnclosure(unsigned drive) {
   std::lock_guard lock(mutex_);
+  AdvanceLocked();
   return drive < kMaxPhysicalDrives && drives_[drive].enclosure != nullptr;
 }
 
 bool SimWorld::IsPresent(unsigned drive) {
   std::lock_guard lock(mutex_);
+  AdvanceLocked();
   return drive < kMaxPhysicalDrives && drives_[drive].device != nullptr && !drives_[drive].unplugged;
 }
 
@@ -648,6 +650,7 @@ std::vector<RawRequest> SimWorld::RawLog(unsigned drive) {
 
 void SimWorld::ClearLogs() {
   std::lock_guard lock(mutex_);
+  AdvanceLocked();
   for (Drive& d : drives_) {
     d.raw.clear();
     if (d.enclosure != nullptr) d.enclosure->ClearCommands();
@@ -656,6 +659,7 @@ void SimWorld::ClearLogs() {
 
 std::optional<SectorBytes> SimWorld::StoredSector(unsigned drive, std::uint64_t lba) {
   std::lock_guard lock(mutex_);
+  AdvanceLocked();
   Drive& d = DriveAt(drive);
   if (d.disk != nullptr) return d.disk->store().Stored(lba);
   if (d.enclosure != nullptr) return d.enclosure->store().Stored(lba);
@@ -664,6 +668,7 @@ std::optional<SectorBytes> SimWorld::StoredSector(unsigned drive, std::uint64_t 
 
 void SimWorld::PresetSector(unsigned drive, std::uint64_t lba, const SectorBytes& bytes) {
   std::lock_guard lock(mutex_);
+  AdvanceLocked();
   Drive& d = DriveAt(drive);
   if (d.disk != nullptr) return d.disk->store().Write(lba, bytes.data());
   if (d.enclosure != nullptr) return d.enclosure->store().Write(lba, bytes.data());

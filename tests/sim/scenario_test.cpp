@@ -2,6 +2,7 @@
 // world and play their timeline as the clock moves.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "sim_fixture.h"
@@ -141,6 +142,27 @@ TEST_F(SimTest, TheBuiltInDemoDescribesTwoEnclosuresAndAPlainDisk) {
   Step(60);
   EXPECT_GT(world.Raid(2).badSectorCount, sata.badSectorCount) << "the scan finds more as it goes";
   EXPECT_EQ(world.ListVolumes(), (std::vector<std::string>{"C", "E", "F", "G"}));
+}
+
+TEST(ScenarioFileTest, EveryExampleScenarioLoadsWithoutRefusals) {
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(CASPIRA_SCENARIO_DIR)) {
+    if (entry.path().extension() != ".scn") continue;
+    ++files;
+    SCOPED_TRACE(entry.path().string());
+    std::string error;
+    const auto scenario = LoadScenarioFile(entry.path().string(), error);
+    ASSERT_TRUE(scenario.has_value()) << error;
+    caspira::testing::FakeClock clock;
+    SimWorld world(clock);
+    world.Load(*scenario);
+    clock.AdvanceSeconds(3600);
+    for (const std::string& line : world.EventLog()) {
+      EXPECT_EQ(line.find("(not applied"), std::string::npos) << line;
+      EXPECT_EQ(line.find("(refused"), std::string::npos) << line;
+    }
+  }
+  EXPECT_GE(files, 2);
 }
 
 TEST(ScenarioFileTest, UnreadableAndMalformedFilesNameTheFile) {
