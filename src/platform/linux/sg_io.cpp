@@ -34,7 +34,9 @@ bool BuildSgIoHeader(ScsiRequest& request, std::array<std::uint8_t, kSenseAreaSi
     case DataDirection::In: header.dxfer_direction = SG_DXFER_FROM_DEV; break;
     case DataDirection::Out: header.dxfer_direction = SG_DXFER_TO_DEV; break;
   }
-  header.cmd_len = request.cdbLength;
+  // A standard six-byte command (group 0, INQUIRY among them) goes out as six bytes even
+  // when the caller's block is longer: some bridges refuse a group-0 command of ten.
+  header.cmd_len = request.cdb[0] < 0x20 ? 6 : request.cdbLength;
   header.cmdp = request.cdb.data();
   header.dxfer_len = request.transferLength;
   header.dxferp = moves ? request.data : nullptr;
