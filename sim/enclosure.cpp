@@ -12,7 +12,7 @@ namespace {
 using Path = ControllerCommand::Path;
 using Kind = ControllerCommand::Kind;
 
-constexpr std::size_t kMaxCommandLog = 200000;
+constexpr std::size_t kMaxCommandLog = 50000;
 
 // Mailbox commands.
 constexpr std::uint8_t kCmdFlashRead = 0x00;

@@ -18,7 +18,7 @@
 namespace caspira::sim {
 namespace {
 
-constexpr std::size_t kMaxRawLog = 200000;
+constexpr std::size_t kMaxRawLog = 50000;  // per drive; the oldest go first
 constexpr unsigned kNoDrive = UINT_MAX;
 // ATA requests carry no timeout of their own; the host gives up after this long.
 constexpr std::chrono::seconds kAtaTimeout{10};

@@ -44,9 +44,9 @@ TEST(CaspiraSimTest, HeadlessDemoRunWritesADumpOfTheMainWindow) {
   EXPECT_TRUE(main["statusPanels"].isArray());
 }
 
-// Runs caspira-sim with its error output in a file; returns the exit code.
-int RunCapturing(const std::string& args, const std::string& errorFile) {
-  const std::string command = std::string(CASPIRA_SIM_PATH) + " " + args + " 2> " + errorFile;
+// Runs caspira-sim with one argument and its error output in a file; returns the exit code.
+int RunCapturing(const std::string& arg, const std::string& errorFile) {
+  const std::string command = "'" + std::string(CASPIRA_SIM_PATH) + "' '" + arg + "' 2> '" + errorFile + "'";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
