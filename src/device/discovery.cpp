@@ -23,16 +23,20 @@ constexpr std::uint8_t kInfoQueryLength = 20;
 constexpr std::uint8_t kInfoQueryAnswer[2] = {0x50, 0x8B};
 constexpr std::uint8_t kStandardInquiryLength = 0x1F;
 
+enum class VendorAnswer { None, InfoSector, Query };
+
 // Tries the vendor path in one frame layout: the tagged information sector through kind 16,
 // or else the answer of the information query.
-bool VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
+VendorAnswer VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
   handle.vendorCdbShift = shift;
   if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer.data(), 0) &&
       HasControllerTag(buffer.data()))
-    return true;
+    return VendorAnswer::InfoSector;
   response[0] = 0;
-  return SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response.data()) &&
-         response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1];
+  if (SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response.data()) &&
+      response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1])
+    return VendorAnswer::Query;
+  return VendorAnswer::None;
 }
 
 }  // namespace
@@ -126,18 +130,26 @@ std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& i
       if ((slot & SlotSectorTag) == 0) buffer = response;
     }
 
+    bool identifiedByQuery = false;
     if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer.data()) &&
         buffer[4] == kStandardInquiryLength) {
-      if (VendorPathAnswers(handle, 1, buffer, response)) {
+      VendorAnswer answer = VendorPathAnswers(handle, 1, buffer, response);
+      if (answer != VendorAnswer::None) {
         slot |= SlotVendorScsiPath | SlotCompactCdb;
-      } else if (VendorPathAnswers(handle, 0, buffer, response)) {
+      } else if ((answer = VendorPathAnswers(handle, 0, buffer, response)) != VendorAnswer::None) {
         slot |= SlotVendorScsiPath;
+      }
+      // A controller that answers only the information query gives no information sector:
+      // its own answer identifies it, and its buffer holds nothing to show.
+      if (answer == VendorAnswer::Query) {
+        identifiedByQuery = true;
+        buffer.fill(0);
       }
     }
 
     // The model is read from what the probes left in the disk's buffer: the LBA 58 sector,
-    // or the last vendor information sector.
-    if (SlotIsEnclosure(slot) && ModelMatchesPrefix(buffer) && found < kMaxDeviceSlots)
+    // the IDENTIFY data, or the vendor information sector.
+    if (SlotIsEnclosure(slot) && (identifiedByQuery || ModelMatchesPrefix(buffer)) && found < kMaxDeviceSlots)
       t.deviceSlots[static_cast<std::size_t>(found++)] = slot;
 
     handle.Close();
