@@ -1,30 +1,15 @@
 // caspira-sim: the program over the simulated world.
-#include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "app/main_window.h"
 #include "app/program.h"
 #include "platform/clock.h"
 #include "sim/scenario.h"
 #include "sim/sim_options.h"
 #include "sim/sim_world.h"
-
-namespace {
-
-caspira::sim::SimWorld* g_world = nullptr;
-
-// Runs when the application object is made: a timer that keeps the world's time moving,
-// so that scheduled events (a drive unplugged, say) happen even while nobody asks.
-void StartWorldTimer() {
-  auto* timer = new QTimer(QCoreApplication::instance());
-  timer->setInterval(100);
-  QObject::connect(timer, &QTimer::timeout, [] { g_world->Advance(); });
-  timer->start();
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::string error;
@@ -55,8 +40,13 @@ int main(int argc, char** argv) {
   // Building the world is not a change the program should hear about.
   if (auto* changes = world.DeviceChanges()) changes->TakeNotifications();
 
-  g_world = &world;
-  qAddPreRoutine(StartWorldTimer);
   int qtArgc = 1;
-  return caspira::RunProgram(qtArgc, argv, world, clock, line->program);
+  return caspira::RunProgram(qtArgc, argv, world, clock, line->program, [&world](caspira::TForm1& form) {
+    // Keeps the world's time moving, so that scheduled events (a drive unplugged, say)
+    // happen even while nobody asks.
+    auto* timer = new QTimer(&form);
+    timer->setInterval(100);
+    QObject::connect(timer, &QTimer::timeout, [&world] { world.Advance(); });
+    timer->start();
+  });
 }

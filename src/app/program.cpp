@@ -135,7 +135,8 @@ std::string DumpWindowsJson(TForm1& form) {
   return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }
 
-int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const ProgramOptions& options) {
+int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const ProgramOptions& options,
+               const std::function<void(TForm1&)>& beforeLoop) {
   // A second copy leaves at once, silently, with exit code 0.
   SingleInstanceLock instance(kInstanceName);
   if (!instance.IsHeld()) return 0;
@@ -153,6 +154,7 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
     new TForm3(form1.get());
     new TForm5(form1.get());
     form1->show();
+    if (beforeLoop) beforeLoop(*form1);
 
     if (options.pressStart) {
       QObject::connect(form1.get(), &TForm1::devicesRefreshed, form1.get(), [&form1] {

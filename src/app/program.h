@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QApplication>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -36,7 +37,8 @@ void ShowException(const std::string& text);
 
 // Runs the whole program over `host` with `clock` and returns its exit code (always 0).
 // `beforeLoop` may attach more work once the main window exists.
-int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const ProgramOptions& options);
+int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const ProgramOptions& options,
+               const std::function<void(TForm1&)>& beforeLoop = {});
 
 // Every window's controls, the status bar panels, the window title and the event log
 // lines, as JSON.
