@@ -357,6 +357,7 @@ bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::
     if (delay) entry.note += (entry.note.empty() ? "" : "; ") + std::string("fault: delayed");
     Record(d, std::move(entry));
     pause = LatencyOf(d.latency, work);
+    d.latencySpent += pause;
   }
   SleepFor(pause);
   return completed;
@@ -421,6 +422,7 @@ bool SimWorld::ExecuteAta(unsigned drive, std::uint64_t generation, const std::s
     if (delay) entry.note += (entry.note.empty() ? "" : "; ") + std::string("fault: delayed");
     Record(d, std::move(entry));
     pause = LatencyOf(d.latency, work);
+    d.latencySpent += pause;
   }
   SleepFor(pause);
   return completed;
@@ -648,11 +650,17 @@ std::vector<RawRequest> SimWorld::RawLog(unsigned drive) {
   return {d.raw.begin(), d.raw.end()};
 }
 
+std::chrono::microseconds SimWorld::SimulatedLatency(unsigned drive) {
+  std::lock_guard lock(mutex_);
+  return DriveAt(drive).latencySpent;
+}
+
 void SimWorld::ClearLogs() {
   std::lock_guard lock(mutex_);
   AdvanceLocked();
   for (Drive& d : drives_) {
     d.raw.clear();
+    d.latencySpent = std::chrono::microseconds(0);
     if (d.enclosure != nullptr) d.enclosure->ClearCommands();
   }
 }

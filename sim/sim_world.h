@@ -78,6 +78,9 @@ class SimWorld final : public DeviceHost {
   void CorruptRecord(unsigned drive, RecordCorruption mode, std::optional<unsigned> count = std::nullopt);
   void SetStuckBit(unsigned drive, std::uint32_t address, unsigned bit);
   void SetLatency(unsigned drive, const LatencyModel& model);
+  // The latency the model has imposed on the drive's requests since the logs were last
+  // cleared: what a real device would have taken.
+  std::chrono::microseconds SimulatedLatency(unsigned drive);
   void ClearFaults(unsigned drive);
 
   // RAID events on the enclosure of `drive`. Each returns why the controller refused,
@@ -135,6 +138,7 @@ class SimWorld final : public DeviceHost {
     std::vector<Fault> faults;
     std::optional<DelayFault> delay;
     LatencyModel latency;
+    std::chrono::microseconds latencySpent{0};
     std::deque<RawRequest> raw;
   };
   struct Timed {
