@@ -224,7 +224,8 @@ void TForm1::CreateTimers() {
   for (const Spec& spec : specs) {
     auto* timer = new QTimer(this);
     timer->setObjectName(spec.name);
-    timer->setInterval(ScaledInterval(spec.interval));
+    const auto period = ScaledPeriod(std::chrono::milliseconds(spec.interval));
+    timer->setInterval(std::max(1, static_cast<int>((period.count() + 500) / 1000)));
     connect(timer, &QTimer::timeout, this, spec.handler);
     *spec.timer = timer;
   }
@@ -233,9 +234,10 @@ void TForm1::CreateTimers() {
   Timer5->start();
 }
 
-int TForm1::ScaledInterval(int milliseconds) const {
+std::chrono::microseconds TForm1::ScaledPeriod(std::chrono::milliseconds period) const {
   const double speed = services_.speed > 0 ? services_.speed : 1.0;
-  return std::max(1, static_cast<int>(std::lround(milliseconds / speed)));
+  return std::chrono::microseconds(
+      std::max<long long>(1, std::llround(static_cast<double>(period.count()) * 1000.0 / speed)));
 }
 
 void TForm1::FormCreate() {
@@ -267,19 +269,14 @@ void TForm1::FormCreate() {
   s.RequestFlags = 0;
   s.UpdatingControls = false;
   // 7. The two background threads.
-  const auto scaled = [this](std::chrono::milliseconds period) {
-    return std::chrono::microseconds(
-        std::max<long long>(1, std::llround(static_cast<double>(period.count()) * 1000.0 /
-                                            (services_.speed > 0 ? services_.speed : 1.0))));
-  };
   detectThread_ = std::make_unique<DriveDetectThread>(
       DetectionFlags{s.DetectRequest, s.Detecting, s.DetectDone}, [this] { detector_.Run(); },
-      scaled(DriveDetectThread::kPeriod));
+      ScaledPeriod(DriveDetectThread::kPeriod));
   detectThread_->Start();
   raidThread_ = std::make_unique<TRaidThread>(
       s.Detecting, s.RequestFlags,
       [this] { Synchronize(this, [this] { ServiceRequests(); }, [this] { return raidThread_->StopRequested(); }); },
-      scaled(TRaidThread::kPeriod));
+      ScaledPeriod(TRaidThread::kPeriod));
   raidThread_->Start();
   // 8.
   s.StartTime = services_.clock.Now();

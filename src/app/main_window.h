@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -170,7 +171,8 @@ class TForm1 : public QWidget {
   void CreateTimers();
   void StartDeviceChangeNotifications();
   void StopThreads();
-  int ScaledInterval(int milliseconds) const;
+  // A timer interval or thread period, shortened by the speed-up of a simulated run.
+  std::chrono::microseconds ScaledPeriod(std::chrono::milliseconds period) const;
   void DeviceCheckBoxClick(int slot);
   // Asks DriveDetectThread for a run over the latest drive counts.
   void RequestDetection(std::vector<std::string> driveLetters);

@@ -43,11 +43,19 @@ bool CaspiraApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {
-    ShowException(e.what());
+    Display(e.what());
   } catch (...) {
-    ShowException("");
+    Display("");  // an exception of unknown type has no message
   }
   return false;
+}
+
+void CaspiraApplication::Display(const std::string& text) const {
+  if (display_) {
+    display_(text);
+  } else {
+    ShowException(text);
+  }
 }
 
 namespace {

@@ -30,6 +30,13 @@ class CaspiraApplication : public QApplication {
  public:
   CaspiraApplication(int& argc, char** argv) : QApplication(argc, argv) {}
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // How an escaped exception's text is shown (ShowException unless replaced).
+  void SetExceptionDisplay(std::function<void(const std::string&)> display) { display_ = std::move(display); }
+
+ private:
+  void Display(const std::string& text) const;
+  std::function<void(const std::string&)> display_;
 };
 
 // Shows an exception's text the way the program shows every escaped exception.

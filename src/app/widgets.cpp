@@ -3,7 +3,6 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QVBoxLayout>
-#include <QSignalBlocker>
 
 namespace caspira {
 

@@ -167,12 +167,20 @@ bool VendorCommandSet::LeaveFlashOperation(Opened& opened, bool unlocked, bool o
   return ok;
 }
 
-bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination) {
+bool VendorCommandSet::BeginFlashOperation(Opened& opened, bool unlock) {
   if (flashRunning_) return false;  // one flash operation at a time
+  if (!EnterFlashOperation(opened) || !SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
+  if (unlock && !SendMode(opened, ControllerMode::LowAreaUnlock)) {
+    SendMode(opened, ControllerMode::SpiAccessEnd);
+    return false;
+  }
+  return true;
+}
+
+bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination) {
   Opened opened;
-  if (!EnterFlashOperation(opened)) return false;
+  if (!BeginFlashOperation(opened, false)) return false;
   FlashGuard running(flashRunning_);
-  if (!SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
 
   Sector& sector = state_.CommandSector;
   StampCommandSector(sector);
@@ -204,16 +212,10 @@ bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std:
 }
 
 bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length, const std::uint8_t* source) {
-  if (flashRunning_) return false;
-  Opened opened;
-  if (!EnterFlashOperation(opened)) return false;
-  FlashGuard running(flashRunning_);
-  if (!SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
   const bool unlock = address < LowAreaLimit;
-  if (unlock && !SendMode(opened, ControllerMode::LowAreaUnlock)) {
-    SendMode(opened, ControllerMode::SpiAccessEnd);
-    return false;
-  }
+  Opened opened;
+  if (!BeginFlashOperation(opened, unlock)) return false;
+  FlashGuard running(flashRunning_);
 
   Sector& sector = state_.CommandSector;
   sector[kPageProgramMarker] = kPageProgramMarkerValue;
@@ -241,17 +243,11 @@ bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length, con
 }
 
 bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
-  if (flashRunning_) return false;
-  Opened opened;
-  if (!EnterFlashOperation(opened)) return false;
-  FlashGuard running(flashRunning_);
-  if (!SendMode(opened, ControllerMode::SpiAccessBegin)) return false;
   // Only the start address decides, also when the range reaches past the low area.
   const bool unlock = address < LowAreaLimit;
-  if (unlock && !SendMode(opened, ControllerMode::LowAreaUnlock)) {
-    SendMode(opened, ControllerMode::SpiAccessEnd);
-    return false;
-  }
+  Opened opened;
+  if (!BeginFlashOperation(opened, unlock)) return false;
+  FlashGuard running(flashRunning_);
 
   Sector& sector = state_.CommandSector;
   StampCommandSector(sector);

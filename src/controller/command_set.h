@@ -91,6 +91,9 @@ class VendorCommandSet {
   bool OpenSlot(std::int32_t slotIndex, Opened& opened);
   // The common entry checks of the flash operations; opens the UpgradeSlot device.
   bool EnterFlashOperation(Opened& opened);
+  // Entry checks, then SpiAccessBegin and, when asked, LowAreaUnlock (a failed unlock
+  // still ends the access).
+  bool BeginFlashOperation(Opened& opened, bool unlock);
   // A mode command over an exchange that is already open.
   bool SendMode(Opened& opened, std::uint8_t code);
   // Writes the command sector (freshly summed) to `lba`.

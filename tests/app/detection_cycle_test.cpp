@@ -160,9 +160,11 @@ TEST_F(DetectionCycleTest, TwoEnclosuresGetTheirBoxesTabsSelectorLabelAndCaption
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(!boxes[i].box->isHidden(), boxes[i].shown);
-    if (boxes[i].shown) EXPECT_EQ(boxes[i].box->toolTip(), boxes[i].hint);
     EXPECT_EQ(f.PageControl1->pageTabVisible(i), boxes[i].shown);
-    if (boxes[i].shown) EXPECT_EQ(f.PageControl1->tabText(i), QString("Device%1").arg(i + 1));
+    if (boxes[i].shown) {
+      EXPECT_EQ(boxes[i].box->toolTip(), boxes[i].hint);
+      EXPECT_EQ(f.PageControl1->tabText(i), QString("Device%1").arg(i + 1));
+    }
   }
   EXPECT_FALSE(f.UpDown1->isHidden());
   EXPECT_EQ(f.UpDown1->maximum(), 1);
