@@ -296,21 +296,9 @@ void SimWorld::Record(Drive& drive, RawRequest entry) {
   drive.raw.push_back(std::move(entry));
 }
 
-bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::string& volume,
-                           ScsiRequest& request) {
-  if (drive >= kMaxPhysicalDrives) return false;  // a volume on no disk of ours
-  RawRequest entry;
-  entry.kind = RawRequest::Kind::Scsi;
-  entry.volume = volume;
-  const std::size_t length = std::min<std::size_t>(request.cdbLength, request.cdb.size());
-  entry.cdb.assign(request.cdb.begin(), request.cdb.begin() + static_cast<std::ptrdiff_t>(length));
-  entry.direction = request.direction;
-  entry.transferLength = request.transferLength;
-  if ((request.cdb[0] == scsi::kRead10 || request.cdb[0] == scsi::kWrite10) && length >= 10)
-    entry.lba = static_cast<std::uint32_t>(GetBe(&request.cdb[2], 4));
-  if (request.direction == DataDirection::Out && request.data != nullptr)
-    entry.dataOut.assign(request.data, request.data + request.transferLength);
-
+template <typename Run>
+bool SimWorld::Execute(unsigned drive, std::uint64_t generation, RawRequest entry, const char* refusal,
+                       std::chrono::milliseconds timeout, Run&& run) {
   std::optional<std::chrono::milliseconds> delay;
   {
     std::lock_guard lock(mutex_);
@@ -319,8 +307,8 @@ bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::
     Drive& d = drives_[drive];
     if (!Usable(d, generation)) {
       entry.note = "the device is gone";
-    } else if (request.cdbLength < 6 || request.cdbLength > request.cdb.size()) {
-      entry.note = "the host refuses a CDB of this length";
+    } else if (refusal != nullptr) {
+      entry.note = refusal;
     } else if (TakeFault(d, entry)) {
       entry.note = "fault: request failed";
     } else {
@@ -333,8 +321,6 @@ bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::
     }
   }
   if (delay) {
-    const auto timeout =
-        request.timeoutSeconds == 0 ? kDefaultScsiTimeout : std::chrono::seconds(request.timeoutSeconds);
     if (*delay >= timeout) {
       SleepFor(timeout);
       std::lock_guard lock(mutex_);
@@ -357,13 +343,9 @@ bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::
       Record(d, std::move(entry));
       return false;
     }
-    request.status = scsi::kGood;
-    request.senseLength = 0;
     Work work;
-    completed = d.device->Scsi(request, work);
+    completed = run(*d.device, work, entry);
     entry.completed = completed;
-    entry.status = request.status;
-    entry.senseKey = request.senseLength > 2 ? request.sense[2] & 0x0F : 0;
     if (!completed) entry.note = "the data phase does not match the command";
     if (delay) entry.note += (entry.note.empty() ? "" : "; ") + std::string("fault: delayed");
     Record(d, std::move(entry));
@@ -374,6 +356,37 @@ bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::
   return completed;
 }
 
+bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::string& volume,
+                           ScsiRequest& request) {
+  if (drive >= kMaxPhysicalDrives) return false;  // a volume on no disk of ours
+  RawRequest entry;
+  entry.kind = RawRequest::Kind::Scsi;
+  entry.volume = volume;
+  const std::size_t length = std::min<std::size_t>(request.cdbLength, request.cdb.size());
+  entry.cdb.assign(request.cdb.begin(), request.cdb.begin() + static_cast<std::ptrdiff_t>(length));
+  entry.direction = request.direction;
+  entry.transferLength = request.transferLength;
+  if ((request.cdb[0] == scsi::kRead10 || request.cdb[0] == scsi::kWrite10) && length >= 10)
+    entry.lba = static_cast<std::uint32_t>(GetBe(&request.cdb[2], 4));
+  if (request.direction == DataDirection::Out && request.data != nullptr)
+    entry.dataOut.assign(request.data, request.data + request.transferLength);
+
+  const char* refusal = request.cdbLength < 6 || request.cdbLength > request.cdb.size()
+                            ? "the host refuses a CDB of this length"
+                            : nullptr;
+  const auto timeout =
+      request.timeoutSeconds == 0 ? kDefaultScsiTimeout : std::chrono::seconds(request.timeoutSeconds);
+  return Execute(drive, generation, std::move(entry), refusal, timeout,
+                 [&request](SimDevice& device, Work& work, RawRequest& logged) {
+                   request.status = scsi::kGood;
+                   request.senseLength = 0;
+                   const bool completed = device.Scsi(request, work);
+                   logged.status = request.status;
+                   logged.senseKey = request.senseLength > 2 ? request.sense[2] & 0x0F : 0;
+                   return completed;
+                 });
+}
+
 bool SimWorld::ExecuteAta(unsigned drive, std::uint64_t generation, const std::string& volume,
                           AtaRequest& request) {
   if (drive >= kMaxPhysicalDrives) return false;
@@ -382,61 +395,12 @@ bool SimWorld::ExecuteAta(unsigned drive, std::uint64_t generation, const std::s
   entry.volume = volume;
   entry.ataIn = request.registers;
   entry.sectors = request.sectors;
-
-  std::optional<std::chrono::milliseconds> delay;
-  {
-    std::lock_guard lock(mutex_);
-    AdvanceLocked();
-    entry.atSeconds = applied_;
-    Drive& d = drives_[drive];
-    if (!Usable(d, generation)) {
-      entry.note = "the device is gone";
-    } else if (TakeFault(d, entry)) {
-      entry.note = "fault: request failed";
-    } else {
-      delay = TakeDelay(d);
-      entry.completed = true;
-    }
-    if (!entry.completed) {
-      Record(d, std::move(entry));
-      return false;
-    }
-  }
-  if (delay) {
-    if (*delay >= kAtaTimeout) {
-      SleepFor(kAtaTimeout);
-      std::lock_guard lock(mutex_);
-      entry.completed = false;
-      entry.note = "fault: delayed past its timeout";
-      Record(drives_[drive], std::move(entry));
-      return false;
-    }
-    SleepFor(*delay);
-  }
-  std::chrono::microseconds pause{0};
-  bool completed = false;
-  {
-    std::lock_guard lock(mutex_);
-    AdvanceLocked();
-    Drive& d = drives_[drive];
-    if (!Usable(d, generation)) {
-      entry.completed = false;
-      entry.note = "the device is gone";
-      Record(d, std::move(entry));
-      return false;
-    }
-    Work work;
-    completed = d.device->Ata(request, work);
-    entry.completed = completed;
-    entry.ataOut = request.registers;
-    if (!completed) entry.note = "the data phase does not match the command";
-    if (delay) entry.note += (entry.note.empty() ? "" : "; ") + std::string("fault: delayed");
-    Record(d, std::move(entry));
-    pause = LatencyOf(d.latency, work);
-    d.latencySpent += pause;
-  }
-  PreciseSleepFor(pause);
-  return completed;
+  return Execute(drive, generation, std::move(entry), nullptr, kAtaTimeout,
+                 [&request](SimDevice& device, Work& work, RawRequest& logged) {
+                   const bool completed = device.Ata(request, work);
+                   logged.ataOut = request.registers;
+                   return completed;
+                 });
 }
 
 // ---- building ----

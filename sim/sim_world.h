@@ -147,6 +147,11 @@ class SimWorld final : public DeviceHost {
     ScenarioStep step;
   };
 
+  // The path every request takes: the device still there, the host's own refusal, faults
+  // and delays, the device itself, the log entry, then the latency model's pause.
+  template <typename Run>
+  bool Execute(unsigned drive, std::uint64_t generation, RawRequest entry, const char* refusal,
+               std::chrono::milliseconds timeout, Run&& run);
   bool ExecuteScsi(unsigned drive, std::uint64_t generation, const std::string& volume, ScsiRequest& request);
   bool ExecuteAta(unsigned drive, std::uint64_t generation, const std::string& volume, AtaRequest& request);
   void AdvanceLocked();

@@ -202,7 +202,9 @@ TEST_F(CommandSetTest, TheRecordSearchReadsTheSlotBeforeTheFirstErasedOne) {
     // The final read is kind 1 (flag 0) at the address found.
     EXPECT_THAT(last.cdb, ElementsAre(0xFE, 0x85, 0, c.readFrom >> 16 & 0xFF, c.readFrom >> 8 & 0xFF,
                                       c.readFrom & 0xFF, 0, 0, 0, 0));
-    if (c.spiSize < 0x78100) EXPECT_EQ(sent.size(), 1u);  // nothing probed
+    if (c.spiSize < 0x78100) {
+      EXPECT_EQ(sent.size(), 1u);  // nothing probed
+    }
   }
 }
 
