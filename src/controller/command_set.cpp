@@ -177,37 +177,49 @@ bool VendorCommandSet::BeginFlashOperation(Opened& opened, bool unlock) {
   return true;
 }
 
+void VendorCommandSet::PrepareFlashCommand(std::uint8_t code, std::uint8_t parameter) {
+  Sector& sector = state_.CommandSector;
+  StampCommandSector(sector);
+  sector[CommandSectorLayout::Code] = code;
+  sector[CommandSectorLayout::Parameter] = parameter;
+}
+
+template <typename Step>
+bool VendorCommandSet::FlashSteps(std::uint32_t address, std::uint32_t length, std::uint32_t stride, Step&& step) {
+  for (std::uint32_t offset = 0; offset < length; offset += stride) {
+    const std::uint32_t a = address + offset;
+    SetCommandAddress(state_.CommandSector, a);
+    if (ui_.pump) ui_.pump();
+    if (!step(a, offset)) return false;  // a failed step ends the loop
+  }
+  return true;
+}
+
 bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination) {
   Opened opened;
   if (!BeginFlashOperation(opened, false)) return false;
   FlashGuard running(flashRunning_);
 
-  Sector& sector = state_.CommandSector;
-  StampCommandSector(sector);
-  sector[CommandSectorLayout::Code] = CommandCode::FlashRead;
-  sector[CommandSectorLayout::Parameter] = 0x03;
-
-  bool ok = true;
-  for (std::uint32_t offset = 0; offset < length && ok; offset += kFlashReadStep) {
-    const std::uint32_t a = address + offset;
-    SetCommandAddress(sector, a);
-    if (ui_.pump) ui_.pump();
+  PrepareFlashCommand(CommandCode::FlashRead, 0x03);
+  const bool ok = FlashSteps(address, length, kFlashReadStep, [&](std::uint32_t a, std::uint32_t offset) {
     std::uint8_t* into = destination + offset;
+    bool done = false;
     switch (opened.path) {
       case CommandPath::VendorScsi:
-        ok = SendVendorCommand(opened.handle, VendorCommandKind::FlashRead, into, a) || Fail("Read SPI Error USB");
+        done = SendVendorCommand(opened.handle, VendorCommandKind::FlashRead, into, a) || Fail("Read SPI Error USB");
         break;
       case CommandPath::Mailbox:
-        ok = WriteToVaryingMailbox(opened) &&
-             (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
+        done = WriteToVaryingMailbox(opened) &&
+               (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
         break;
       case CommandPath::Ata:
-        ok = (AtaVendorCommand(opened, kAtaFeatureFlashRead, a) || Fail("VU command 0x88 FEA 0x01 Read Error")) &&
-             (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
+        done = (AtaVendorCommand(opened, kAtaFeatureFlashRead, a) || Fail("VU command 0x88 FEA 0x01 Read Error")) &&
+               (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
         break;
     }
-    if (ok) ++state_.ProgressCount;
-  }
+    if (done) ++state_.ProgressCount;
+    return done;
+  });
   return LeaveFlashOperation(opened, false, ok);
 }
 
@@ -219,26 +231,22 @@ bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length, con
 
   Sector& sector = state_.CommandSector;
   sector[kPageProgramMarker] = kPageProgramMarkerValue;
-  StampCommandSector(sector);
-  sector[CommandSectorLayout::Code] = CommandCode::PageProgram;
-  sector[CommandSectorLayout::Parameter] = 0x02;
-
-  bool ok = true;
-  for (std::uint32_t offset = 0; offset < length && ok; offset += kFlashPageSize) {
-    const std::uint32_t a = address + offset;
-    SetCommandAddress(sector, a);
-    if (ui_.pump) ui_.pump();
+  PrepareFlashCommand(CommandCode::PageProgram, 0x02);
+  const bool ok = FlashSteps(address, length, kFlashPageSize, [&](std::uint32_t a, std::uint32_t offset) {
+    bool done = false;
     if (opened.path == CommandPath::VendorScsi) {
       // The request only reads the page; the kind's buffer is not written for data out.
-      ok = SendVendorCommand(opened.handle, VendorCommandKind::PageProgram, const_cast<std::uint8_t*>(source + offset),
-                             a) ||
-           Fail("Write SPI Error USB");
+      done = SendVendorCommand(opened.handle, VendorCommandKind::PageProgram,
+                               const_cast<std::uint8_t*>(source + offset), a) ||
+             Fail("Write SPI Error USB");
     } else {
       std::memcpy(sector.data() + CommandSectorLayout::Payload, source + offset, kFlashPageSize);
-      ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+      done = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
     }
-    if (ok && offset % kFlashReadStep == kFlashPageSize) ++state_.ProgressCount;
-  }
+    // One step of progress per 512 programmed bytes, after the second page.
+    if (done && offset % kFlashReadStep == kFlashPageSize) ++state_.ProgressCount;
+    return done;
+  });
   return LeaveFlashOperation(opened, unlock, ok);
 }
 
@@ -249,24 +257,16 @@ bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
   if (!BeginFlashOperation(opened, unlock)) return false;
   FlashGuard running(flashRunning_);
 
-  Sector& sector = state_.CommandSector;
-  StampCommandSector(sector);
-  sector[CommandSectorLayout::Code] = CommandCode::SectorErase;
-  sector[CommandSectorLayout::Parameter] = 0x20;
-
+  PrepareFlashCommand(CommandCode::SectorErase, 0x20);
   std::uint8_t reply[8];
-  bool ok = true;
-  for (std::uint32_t offset = 0; offset < length && ok; offset += kFlashEraseStep) {
-    const std::uint32_t a = address + offset;
-    SetCommandAddress(sector, a);
-    if (ui_.pump) ui_.pump();
-    if (opened.path == CommandPath::VendorScsi) {
-      ok = SendVendorCommand(opened.handle, VendorCommandKind::SectorErase, reply, a) || Fail("Erase SPI Error USB");
-    } else {
-      ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
-    }
-    if (ok) ++state_.ProgressCount;
-  }
+  const bool ok = FlashSteps(address, length, kFlashEraseStep, [&](std::uint32_t a, std::uint32_t) {
+    const bool done =
+        opened.path == CommandPath::VendorScsi
+            ? SendVendorCommand(opened.handle, VendorCommandKind::SectorErase, reply, a) || Fail("Erase SPI Error USB")
+            : WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+    if (done) ++state_.ProgressCount;
+    return done;
+  });
   return LeaveFlashOperation(opened, unlock, ok);
 }
 

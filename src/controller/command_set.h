@@ -101,6 +101,12 @@ class VendorCommandSet {
   // Writes it to a freshly drawn varying mailbox sector, reporting a failure.
   bool WriteToVaryingMailbox(Opened& opened);
   bool AtaVendorCommand(Opened& opened, std::uint8_t features, std::uint32_t address);
+  // The command sector of a flash command: tag and sum as it stands, code and parameter.
+  void PrepareFlashCommand(std::uint8_t code, std::uint8_t parameter);
+  // The steps of a flash operation: for each, its address into the command sector, one
+  // message pump, then `step(address, offset)`; stops at the first step that fails.
+  template <typename Step>
+  bool FlashSteps(std::uint32_t address, std::uint32_t length, std::uint32_t stride, Step&& step);
   // Closes the flash exchange with the mode commands that end it.
   bool LeaveFlashOperation(Opened& opened, bool unlocked, bool ok);
 
