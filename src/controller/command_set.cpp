@@ -300,44 +300,40 @@ bool VendorCommandSet::ReadSpiRecord(std::uint8_t* destination) {
          Fail("Read Error for USB");
 }
 
-bool VendorCommandSet::WriteDeviceSettings(std::int32_t activeSlot, bool buzzerMute, bool autoScan) {
-  if (state_.UpdatingControls) return false;
+template <typename Fill>
+bool VendorCommandSet::SendActiveDeviceCommand(std::int32_t activeSlot, Fill&& fill) {
   if (state_.DeviceCount == 0) return NoDeviceFailure();
   state_.CurrentSlot = activeSlot;
   Opened opened;
   if (!OpenSlot(activeSlot, opened)) return false;
   if (ui_.disableSettingsControls) ui_.disableSettingsControls();
-
-  Sector& sector = state_.CommandSector;
-  sector[CommandSectorLayout::Code] = CommandCode::Settings;
-  sector[CommandSectorLayout::Parameter] = buzzerMute ? 0 : 1;
-  sector[kSettingsAutoScanByte] = autoScan ? 1 : 0;
+  fill(state_.CommandSector);
   const bool ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
   opened.handle.Close();
   if (activeSlot < kShownDevices) state_.SettingsCooldown[static_cast<std::size_t>(activeSlot)] = kSettingsCooldownSeconds;
   return ok;
 }
 
-bool VendorCommandSet::SendScanCommand(std::int32_t activeSlot, const ScanRequest& request) {
-  if (state_.DeviceCount == 0) return NoDeviceFailure();
-  state_.CurrentSlot = activeSlot;
-  Opened opened;
-  if (!OpenSlot(activeSlot, opened)) return false;
-  if (ui_.disableSettingsControls) ui_.disableSettingsControls();
+bool VendorCommandSet::WriteDeviceSettings(std::int32_t activeSlot, bool buzzerMute, bool autoScan) {
+  if (state_.UpdatingControls) return false;
+  return SendActiveDeviceCommand(activeSlot, [&](Sector& sector) {
+    sector[CommandSectorLayout::Code] = CommandCode::Settings;
+    sector[CommandSectorLayout::Parameter] = buzzerMute ? 0 : 1;
+    sector[kSettingsAutoScanByte] = autoScan ? 1 : 0;
+  });
+}
 
-  Sector& sector = state_.CommandSector;
-  sector[CommandSectorLayout::Code] = CommandCode::SurfaceScan;
-  sector[CommandSectorLayout::Parameter] = request.start ? 0 : 1;
-  sector[kScanDiskByte] = request.disk;
-  PutLba48(sector, kScanFirstLba, request.startLba);
-  PutLba48(sector, kScanLastLba, request.endLba);
-  const bool ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
-  opened.handle.Close();
-  if (activeSlot < kShownDevices) {
-    state_.SettingsCooldown[static_cast<std::size_t>(activeSlot)] = kSettingsCooldownSeconds;
-    // Only a stop that reached the device is later logged as the user's abort.
-    if (!request.start && ok) state_.EventStates[static_cast<std::size_t>(activeSlot)].stopRequested = true;
-  }
+bool VendorCommandSet::SendScanCommand(std::int32_t activeSlot, const ScanRequest& request) {
+  const bool ok = SendActiveDeviceCommand(activeSlot, [&](Sector& sector) {
+    sector[CommandSectorLayout::Code] = CommandCode::SurfaceScan;
+    sector[CommandSectorLayout::Parameter] = request.start ? 0 : 1;
+    sector[kScanDiskByte] = request.disk;
+    PutLba48(sector, kScanFirstLba, request.startLba);
+    PutLba48(sector, kScanLastLba, request.endLba);
+  });
+  // Only a stop that reached the device is later logged as the user's abort.
+  if (ok && !request.start && activeSlot >= 0 && activeSlot < kShownDevices)
+    state_.EventStates[static_cast<std::size_t>(activeSlot)].stopRequested = true;
   return ok;
 }
 

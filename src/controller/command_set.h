@@ -107,6 +107,10 @@ class VendorCommandSet {
   // message pump, then `step(address, offset)`; stops at the first step that fails.
   template <typename Step>
   bool FlashSteps(std::uint32_t address, std::uint32_t length, std::uint32_t stride, Step&& step);
+  // The settings and scan commands: the device of the active tab page opened, the settings
+  // boxes disabled, the sector filled by `fill` and written to sector 20, the cooldown set.
+  template <typename Fill>
+  bool SendActiveDeviceCommand(std::int32_t activeSlot, Fill&& fill);
   // Closes the flash exchange with the mode commands that end it.
   bool LeaveFlashOperation(Opened& opened, bool unlocked, bool ok);
 
