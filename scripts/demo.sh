@@ -16,5 +16,6 @@ fi
 
 shot="$PWD/$BUILD_DIR/demo.png"
 echo "No display: running the demo offscreen for 60 simulated seconds (at 4x speed)."
+echo "The event log lines it wrote:"
 QT_QPA_PLATFORM=offscreen "$SIM" --speed 4 --start --run-for 60 --screenshot "$shot" --print-log "$@"
 echo "Screenshot of the main window: $shot"

@@ -533,6 +533,8 @@ void TForm1::DeviceCheckBoxClick(int slot) {
   PresentStatus(true);
 }
 
+// The RAID panel's drawing from the status record is not written yet; until then the
+// panel keeps its texts.
 void TForm1::PresentStatus(bool /*force*/) {}
 
 void TForm1::ServiceRequests() {
@@ -557,6 +559,8 @@ void TForm1::ServiceRequests() {
   }
 }
 
+// Reading and storing every checked device's status record is not written yet; a poll
+// request is taken and dropped.
 void TForm1::PollDevices() {}
 
 bool TForm1::WriteDeviceSettings() {
@@ -570,6 +574,7 @@ bool TForm1::SendScanCommand() {
                                    ScanRequest{s.ScanDisk, s.ScanStart == 1, s.ScanStartLba, s.ScanEndLba});
 }
 
+// The enabling of the settings and scan controls is not written yet.
 void TForm1::Timer5Timer() {}
 
 }  // namespace caspira
