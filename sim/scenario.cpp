@@ -205,6 +205,15 @@ void RequireDrive(const Known& known, unsigned drive) {
 
 using Apply = std::function<std::string(SimWorld&)>;
 
+// A step the world always takes: it refuses nothing.
+template <typename Action>
+Apply Always(Action action) {
+  return [action](SimWorld& world) {
+    action(world);
+    return std::string();
+  };
+}
+
 // Disk description options shared by "port" and "insert".
 std::map<std::string, std::function<void()>> DiskOptions(Words& w, SimDisk& disk, bool& any) {
   return {
@@ -287,10 +296,7 @@ Apply ParseStatement(Words& w, Known& known) {
     });
     known.drives.insert(drive);
     known.enclosures.erase(drive);
-    return [=](SimWorld& world) {
-      world.AddDisk(drive, config);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.AddDisk(drive, config); });
   }
   if (statement == "enclosure") {
     const unsigned drive = w.Drive();
@@ -314,43 +320,27 @@ Apply ParseStatement(Words& w, Known& known) {
     known.drives.insert(drive);
     known.enclosures.insert(drive);
     known.explicitSectors[drive] = false;
-    return [=](SimWorld& world) {
-      world.AddEnclosure(drive, config);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.AddEnclosure(drive, config); });
   }
   if (statement == "unopenable") {
     const unsigned drive = w.Drive();
     w.End();
     known.drives.insert(drive);
     known.enclosures.erase(drive);
-    return [=](SimWorld& world) {
-      world.AddUnopenableDrive(drive);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.AddUnopenableDrive(drive); });
   }
   if (statement == "remove-drive") {
     const unsigned drive = w.Drive();
     w.End();
     RequireDrive(known, drive);
-    return [=](SimWorld& world) {
-      world.RemoveDrive(drive);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.RemoveDrive(drive); });
   }
   if (statement == "unplug" || statement == "plug") {
     const unsigned drive = w.Drive();
     w.End();
     RequireDrive(known, drive);
-    if (statement == "unplug")
-      return [=](SimWorld& world) {
-        world.Unplug(drive);
-        return std::string();
-      };
-    return [=](SimWorld& world) {
-      world.Plug(drive);
-      return std::string();
-    };
+    if (statement == "unplug") return Always([=](SimWorld& world) { world.Unplug(drive); });
+    return Always([=](SimWorld& world) { world.Plug(drive); });
   }
   if (statement == "volume") {
     VolumeConfig volume;
@@ -374,18 +364,12 @@ Apply ParseStatement(Words& w, Known& known) {
          }},
         {"unopenable", [&] { volume.openable = false; }},
     });
-    return [=](SimWorld& world) {
-      world.AddVolume(volume);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.AddVolume(volume); });
   }
   if (statement == "remove-volume") {
     const std::string name = w.Next("a volume name");
     w.End();
-    return [=](SimWorld& world) {
-      world.RemoveVolume(name);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.RemoveVolume(name); });
   }
 
   // Statements about one enclosure.
@@ -541,16 +525,9 @@ Apply ParseStatement(Words& w, Known& known) {
     RequireDrive(known, drive);
     std::optional<unsigned> count;
     const RequestMatch match = Match(w, count, statement == "fail-next");
-    if (statement == "fail-every")
-      return [=](SimWorld& world) {
-        world.FailEvery(drive, match);
-        return std::string();
-      };
+    if (statement == "fail-every") return Always([=](SimWorld& world) { world.FailEvery(drive, match); });
     const unsigned n = count.value_or(1);
-    return [=](SimWorld& world) {
-      world.FailNext(drive, match, n);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.FailNext(drive, match, n); });
   }
   if (statement == "delay") {
     const unsigned drive = w.Drive();
@@ -562,10 +539,7 @@ Apply ParseStatement(Words& w, Known& known) {
     std::optional<unsigned> count;
     w.Options({{"count", [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); }}});
     const auto delay = std::chrono::milliseconds(*ms);
-    return [=](SimWorld& world) {
-      world.Delay(drive, delay, count);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.Delay(drive, delay, count); });
   }
   if (statement == "corrupt-record") {
     const unsigned drive = w.Drive();
@@ -574,10 +548,7 @@ Apply ParseStatement(Words& w, Known& known) {
         "a corruption", {{"sum", RecordCorruption::BadSum}, {"garbage", RecordCorruption::Garbage}});
     std::optional<unsigned> count;
     w.Options({{"count", [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); }}});
-    return [=](SimWorld& world) {
-      world.CorruptRecord(drive, mode, count);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.CorruptRecord(drive, mode, count); });
   }
   if (statement == "stuck-bit") {
     const unsigned drive = w.Drive();
@@ -585,10 +556,7 @@ Apply ParseStatement(Words& w, Known& known) {
     const auto address = static_cast<std::uint32_t>(w.IntegerUpTo("a flash address", 0xFFFFFF));
     const auto bit = static_cast<unsigned>(w.IntegerUpTo("a bit number", 7));
     w.End();
-    return [=](SimWorld& world) {
-      world.SetStuckBit(drive, address, bit);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.SetStuckBit(drive, address, bit); });
   }
   if (statement == "latency") {
     const unsigned drive = w.Drive();
@@ -602,19 +570,13 @@ Apply ParseStatement(Words& w, Known& known) {
                {"erase-us", micros(model.perSectorErase)},
                {"program-us", micros(model.perPageProgram)},
                {"read-us", micros(model.perFlashRead)}});
-    return [=](SimWorld& world) {
-      world.SetLatency(drive, model);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.SetLatency(drive, model); });
   }
   if (statement == "clear-faults") {
     const unsigned drive = w.Drive();
     w.End();
     RequireDrive(known, drive);
-    return [=](SimWorld& world) {
-      world.ClearFaults(drive);
-      return std::string();
-    };
+    return Always([=](SimWorld& world) { world.ClearFaults(drive); });
   }
   Fail("unknown statement " + Quoted(statement));
 }
