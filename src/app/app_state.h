@@ -27,9 +27,9 @@ inline constexpr std::uint32_t kDefaultSpiSize = 0x80000;
 
 // One row of the drive table: a volume, its drive type and the disk it lives on.
 struct DriveEntry {
-  std::string name;               // the volume's name (a letter in the simulated world)
-  std::uint8_t driveType = 0;     // DriveType, or 255 when the volume could not be opened
-  std::uint8_t diskNumber = 0;    // low byte of the physical disk of its first extent
+  std::string name;             // the volume's name (a letter in the simulated world)
+  std::uint8_t driveType = 0;   // DriveType, or 255 when the volume could not be opened
+  std::uint8_t diskNumber = 0;  // low byte of the physical disk of its first extent
 
   friend bool operator==(const DriveEntry&, const DriveEntry&) = default;
 };

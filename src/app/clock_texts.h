@@ -7,8 +7,12 @@
 
 namespace caspira {
 
-inline std::string StartTimeText(DateTime start) { return "GUI start Time : " + FormatDateTimeC(start); }
-inline std::string RemovedAtText(DateTime moment) { return "Drive removed at: " + FormatDateTimeC(moment); }
+inline std::string StartTimeText(DateTime start) {
+  return "GUI start Time : " + FormatDateTimeC(start);
+}
+inline std::string RemovedAtText(DateTime moment) {
+  return "Drive removed at: " + FormatDateTimeC(moment);
+}
 inline std::string ElapsedText(DateTime start, DateTime now) {
   return "Time Elapsed " + FormatElapsed(now - start);
 }

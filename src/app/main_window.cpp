@@ -18,7 +18,9 @@
 
 // The pictures live in a resource compiled into this static library; it must be
 // registered before the first use.
-static void InitCaspiraResources() { Q_INIT_RESOURCE(caspira); }
+static void InitCaspiraResources() {
+  Q_INIT_RESOURCE(caspira);
+}
 
 namespace caspira {
 
@@ -36,7 +38,9 @@ namespace {
 constexpr int kDeviceChangeCountdownStart = 16;
 constexpr int kDeviceChangeCountdownEnd = 20;
 
-void PumpMessages() { QCoreApplication::processEvents(); }
+void PumpMessages() {
+  QCoreApplication::processEvents();
+}
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
   auto* label = new QLabel(text, parent);
@@ -67,18 +71,18 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
     : QWidget(parent),
       services_(services),
       transport_{services.host, services.dialogs},
-      commands_(state_, transport_, services.random,
-                CommandUi{services.dialogs, [this](const std::string& text) { SetStatusText(text); },
-                          PumpMessages, [this] {
-                            CheckBox6->setEnabled(false);
-                            CheckBox7->setEnabled(false);
-                          }}) {
+      commands_(
+          state_, transport_, services.random,
+          CommandUi{services.dialogs, [this](const std::string& text) { SetStatusText(text); }, PumpMessages,
+                    [this] {
+                      CheckBox6->setEnabled(false);
+                      CheckBox7->setEnabled(false);
+                    }}) {
   InitCaspiraResources();
   setObjectName("Form1");
   setWindowTitle(kDesignCaption);
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                 Qt::WindowCloseButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
   QFont font("Arial");
   font.setPixelSize(13);
@@ -94,11 +98,14 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
   connect(PageControl1, &PageControl::pageChanged, this, [this] { PageControl1Change(); });
   const auto boxes = DeviceCheckBoxes();
   for (int slot = 0; slot < kShownDevices; ++slot)
-    connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this, [this, slot] { DeviceCheckBoxClick(slot); });
+    connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this,
+            [this, slot] { DeviceCheckBoxClick(slot); });
   FormCreate();
 }
 
-TForm1::~TForm1() { StopThreads(); }
+TForm1::~TForm1() {
+  StopThreads();
+}
 
 void TForm1::CreateControls() {
   // Firmware group: device selector label and arrows, the firmware buttons.
@@ -122,8 +129,8 @@ void TForm1::CreateControls() {
   const char* boxNames[] = {"CheckBox1", "CheckBox3", "CheckBox4", "CheckBox5"};
   std::array<QCheckBox*, kShownDevices> boxes{};
   for (int i = 0; i < kShownDevices; ++i) {
-    boxes[i] = Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i],
-                     {8 + 90 * i, 100, 86, 20});
+    boxes[i] =
+        Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i], {8 + 90 * i, 100, 86, 20});
     boxes[i]->setChecked(true);
   }
   CheckBox1 = boxes[0];
@@ -260,8 +267,8 @@ void TForm1::FormCreate() {
   std::vector<std::string> letters = EnumerateDriveLetters(services_.host, PumpMessages);
   s.DriveLetterCount = static_cast<std::int32_t>(letters.size());
   s.PhysicalDriveCount = CountPhysicalDrives(transport_, PumpMessages);
-  detector_.PostInput(DetectionInput{std::move(letters), s.DriveLetterCount, s.PhysicalDriveCount,
-                                     s.UpgradeSlot, 0});
+  detector_.PostInput(
+      DetectionInput{std::move(letters), s.DriveLetterCount, s.PhysicalDriveCount, s.UpgradeSlot, 0});
   // 6.
   s.DetectDone = false;
   s.Detecting = true;
@@ -275,7 +282,10 @@ void TForm1::FormCreate() {
   detectThread_->Start();
   raidThread_ = std::make_unique<TRaidThread>(
       s.Detecting, s.RequestFlags,
-      [this] { Synchronize(this, [this] { ServiceRequests(); }, [this] { return raidThread_->StopRequested(); }); },
+      [this] {
+        Synchronize(
+            this, [this] { ServiceRequests(); }, [this] { return raidThread_->StopRequested(); });
+      },
       ScaledPeriod(TRaidThread::kPeriod));
   raidThread_->Start();
   // 8.
@@ -292,8 +302,8 @@ void TForm1::FormCreate() {
   s.ReleaseImage();
   s.SpiSize = kDefaultSpiSize;
   // 12.
-  for (QWidget* w : std::initializer_list<QWidget*>{CheckBox2, RadioButton1M, RadioButton2M,
-                                                    RadioButton4M, RadioButton8M})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{CheckBox2, RadioButton1M, RadioButton2M, RadioButton4M, RadioButton8M})
     w->setEnabled(false);
   Panel1->hide();
   Timer1->stop();
@@ -304,17 +314,17 @@ void TForm1::FormCreate() {
   for (QWidget* w : std::initializer_list<QWidget*>{Button11, Button8, BitBtn1, Button10, Button2})
     w->setEnabled(false);
   // 15.
-  for (QWidget* w : std::initializer_list<QWidget*>{Button8, CheckBox2, RadioButton1M, RadioButton2M,
-                                                    RadioButton4M, RadioButton8M, Button1, Memo1,
-                                                    Button3, Button4, Button9})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{Button8, CheckBox2, RadioButton1M, RadioButton2M, RadioButton4M,
+                                       RadioButton8M, Button1, Memo1, Button3, Button4, Button9})
     w->hide();
   // 16.
   for (QLabel* l : {Label18, Label19, Label24, Label25, Label26, Label1}) l->clear();
   // 17.
   UpDown1->hide();
   for (int i = 0; i < kShownDevices; ++i) PageControl1->setPageTabVisible(i, false);
-  for (QWidget* w : std::initializer_list<QWidget*>{CheckBox1, CheckBox3, CheckBox4, CheckBox5,
-                                                    Label15, Label21, Label22})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{CheckBox1, CheckBox3, CheckBox4, CheckBox5, Label15, Label21, Label22})
     w->hide();
   // 18. The vendor frame layout belongs to each exchange (DeviceHandle).
   s.FirstStatusPending = true;
@@ -340,7 +350,9 @@ void TForm1::StartDeviceChangeNotifications() {
   });
 }
 
-void TForm1::OnDeviceChange() { state_.DeviceChangeCountdown = kDeviceChangeCountdownStart; }
+void TForm1::OnDeviceChange() {
+  state_.DeviceChangeCountdown = kDeviceChangeCountdownStart;
+}
 
 void TForm1::FormClose() {
   if (state_.ImageSize != 0) state_.ReleaseImage();
@@ -360,13 +372,21 @@ void TForm1::StopThreads() {
   if (raidThread_) raidThread_->Stop();
 }
 
-void TForm1::SetStatusText(const std::string& text) { StatusBar1->setPanelText(4, L1(text)); }
+void TForm1::SetStatusText(const std::string& text) {
+  StatusBar1->setPanelText(4, L1(text));
+}
 
-std::string TForm1::StatusText() const { return FromL1(StatusBar1->panelText(4)); }
+std::string TForm1::StatusText() const {
+  return FromL1(StatusBar1->panelText(4));
+}
 
-void TForm1::Timer1Timer() { ProgressBar1->setValue(state_.ProgressCount); }
+void TForm1::Timer1Timer() {
+  ProgressBar1->setValue(state_.ProgressCount);
+}
 
-void TForm1::Timer2Timer() { state_.RequestFlags |= RequestFlag::Poll; }
+void TForm1::Timer2Timer() {
+  state_.RequestFlags |= RequestFlag::Poll;
+}
 
 void TForm1::Timer3Timer() {
   state_.CurrentTime = services_.clock.Now();
@@ -432,7 +452,8 @@ void TForm1::AdoptDetection() {
 }
 
 void TForm1::SetFirmwareButtonsEnabled(bool enabled) {
-  for (QWidget* w : std::initializer_list<QWidget*>{Button8, BitBtn1, Button10, Button2}) w->setEnabled(enabled);
+  for (QWidget* w : std::initializer_list<QWidget*>{Button8, BitBtn1, Button10, Button2})
+    w->setEnabled(enabled);
 }
 
 void TForm1::RefreshDeviceControls() {
@@ -451,7 +472,8 @@ void TForm1::RefreshDeviceControls() {
     UpDown1->hide();
   } else {
     s.DeviceLabel = BuildDeviceLabel(s);
-    const DeviceSlot current = s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
+    const DeviceSlot current =
+        s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
     if (SlotIsEnclosure(current) && (s.RequestFlags & RequestFlag::Monitoring) == 0) {
       SetFirmwareButtonsEnabled(true);
       CheckBox2->setEnabled(true);
@@ -497,7 +519,8 @@ void TForm1::UpDown1Click() {
   s.CurrentSlot = UpDown1->position();
   s.DeviceLabel = BuildDeviceLabel(s);
   StaticText1->setText(L1(s.DeviceLabel));
-  const DeviceSlot slot = s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
+  const DeviceSlot slot =
+      s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
   const bool enclosure = SlotIsEnclosure(slot);
   for (QWidget* w : std::initializer_list<QWidget*>{Button8, BitBtn1, Button2}) w->setEnabled(enclosure);
   if (enclosure && (slot & SlotVendorScsiPath) != 0) s.RecordAddress = 0;
@@ -515,7 +538,8 @@ void TForm1::ShowDeviceInfo() {
   s.FirmwareRevisionText = FirmwareRevisionText(info);
   s.AutoScanSupported = AutoScanSupportedFor(FirmwareRevisionOf(info));
   CheckBox7->setVisible(s.AutoScanSupported);
-  setWindowTitle(L1(DeviceCaption(s.WindowTitle, ControllerModelOf(info), FixedVolumesOnDisk(s, SlotDisk(slot)))));
+  setWindowTitle(
+      L1(DeviceCaption(s.WindowTitle, ControllerModelOf(info), FixedVolumesOnDisk(s, SlotDisk(slot)))));
 }
 
 void TForm1::PageControl1Change() {

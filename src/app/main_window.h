@@ -43,8 +43,8 @@ struct ProgramServices {
   double speed = 1.0;
 };
 
-QString L1(const std::string& text);       // 8-bit program text to a window text
-std::string FromL1(const QString& text);   // and back
+QString L1(const std::string& text);      // 8-bit program text to a window text
+std::string FromL1(const QString& text);  // and back
 
 class TForm1 : public QWidget {
   Q_OBJECT

@@ -165,9 +165,12 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
     if (beforeLoop) beforeLoop(*form1);
 
     if (options.pressStart) {
-      QObject::connect(form1.get(), &TForm1::devicesRefreshed, form1.get(), [&form1] {
-        if (form1->Button10->isEnabled()) form1->Button10->click();
-      }, Qt::SingleShotConnection);
+      QObject::connect(
+          form1.get(), &TForm1::devicesRefreshed, form1.get(),
+          [&form1] {
+            if (form1->Button10->isEnabled()) form1->Button10->click();
+          },
+          Qt::SingleShotConnection);
     }
     if (options.runForSeconds) {
       const double ms = *options.runForSeconds * 1000.0 / (options.speed > 0 ? options.speed : 1.0);

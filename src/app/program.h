@@ -16,12 +16,12 @@ class TForm1;
 // Settings for headless and scripted runs of the simulated program. The real program
 // runs with the defaults: it reads no command line.
 struct ProgramOptions {
-  double speed = 1.0;                 // timers and thread periods run this much faster
-  bool pressStart = false;            // press "Start" once the first detection is shown
+  double speed = 1.0;                   // timers and thread periods run this much faster
+  bool pressStart = false;              // press "Start" once the first detection is shown
   std::optional<double> runForSeconds;  // quit after this many (scaled) seconds
-  std::string screenshotPath;         // grab the main window just before quitting
-  std::string dumpPath;               // write every window's controls as JSON before quitting
-  bool printLog = false;              // print the event log lines before quitting
+  std::string screenshotPath;           // grab the main window just before quitting
+  std::string dumpPath;                 // write every window's controls as JSON before quitting
+  bool printLog = false;                // print the event log lines before quitting
 };
 
 // The application object: an exception escaping a handler is shown in a message box and

@@ -46,8 +46,8 @@ void QtDialogs::ShowMessage(const Message& message) {
 }
 
 bool QtDialogs::AskYesNo(const Message& message) {
-  QMessageBox box(ToQt(message.icon), L1(message.title), L1(message.text),
-                  QMessageBox::Yes | QMessageBox::No, OwnerFor(message));
+  QMessageBox box(ToQt(message.icon), L1(message.title), L1(message.text), QMessageBox::Yes | QMessageBox::No,
+                  OwnerFor(message));
   box.setTextFormat(Qt::PlainText);
   return box.exec() == QMessageBox::Yes;
 }

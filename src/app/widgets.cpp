@@ -59,7 +59,9 @@ void PageControl::addPage(const QString& name, const QString& caption) {
   changingFromCode_ = false;
 }
 
-void PageControl::setPageCaption(int index, const QString& caption) { setTabText(index, caption); }
+void PageControl::setPageCaption(int index, const QString& caption) {
+  setTabText(index, caption);
+}
 
 void PageControl::setPageTabVisible(int index, bool visible) {
   changingFromCode_ = true;
@@ -118,7 +120,9 @@ StatusBar::StatusBar(const std::vector<int>& widths, QWidget* parent) : QFrame(p
   layout->addStretch(1);
 }
 
-QString StatusBar::panelText(int index) const { return panels_.at(static_cast<std::size_t>(index))->text(); }
+QString StatusBar::panelText(int index) const {
+  return panels_.at(static_cast<std::size_t>(index))->text();
+}
 
 void StatusBar::setPanelText(int index, const QString& text) {
   panels_.at(static_cast<std::size_t>(index))->setText(text);

@@ -6,7 +6,8 @@ namespace caspira {
 
 std::uint16_t CommandSectorSum(const Sector& sector) {
   std::uint32_t sum = 0;
-  for (std::size_t i = CommandSectorLayout::Payload; i <= CommandSectorLayout::PayloadEnd; ++i) sum += sector[i];
+  for (std::size_t i = CommandSectorLayout::Payload; i <= CommandSectorLayout::PayloadEnd; ++i)
+    sum += sector[i];
   return static_cast<std::uint16_t>(sum);
 }
 

@@ -39,7 +39,9 @@ std::optional<ModeMapping> MailboxModeCommand(std::uint8_t mode) {
   }
 }
 
-bool OpensItsOwnDevice(std::uint8_t mode) { return (mode & 0x10) != 0; }
+bool OpensItsOwnDevice(std::uint8_t mode) {
+  return (mode & 0x10) != 0;
+}
 
 }  // namespace
 
@@ -132,8 +134,7 @@ bool VendorCommandSet::AtaVendorCommand(Opened& opened, std::uint8_t features, s
 
 bool VendorCommandSet::SendMode(Opened& opened, std::uint8_t code) {
   switch (opened.path) {
-    case CommandPath::VendorScsi:
-      return true;  // the vendor path has no mode commands
+    case CommandPath::VendorScsi: return true;  // the vendor path has no mode commands
     case CommandPath::Mailbox: {
       const auto command = MailboxModeCommand(code);
       if (!command) return false;
@@ -151,10 +152,11 @@ bool VendorCommandSet::SendMode(Opened& opened, std::uint8_t code) {
 }
 
 bool VendorCommandSet::SetControllerMode(std::uint8_t code) {
-  const std::int32_t addressed = state_.UpgradeSlot < kNoUpgradeSlot ? state_.UpgradeSlot : state_.CurrentSlot;
+  const std::int32_t addressed =
+      state_.UpgradeSlot < kNoUpgradeSlot ? state_.UpgradeSlot : state_.CurrentSlot;
   if (addressed >= 0 && addressed < kMaxDeviceSlots &&
       PathOfSlot(state_.DeviceSlots[static_cast<std::size_t>(addressed)]) == CommandPath::VendorScsi)
-    return true;  // nothing is sent, nothing is opened
+    return true;                               // nothing is sent, nothing is opened
   if (!OpensItsOwnDevice(code)) return false;  // the others belong inside a flash operation
   Opened opened;
   if (!EnterFlashOperation(opened)) return false;
@@ -185,7 +187,8 @@ void VendorCommandSet::PrepareFlashCommand(std::uint8_t code, std::uint8_t param
 }
 
 template <typename Step>
-bool VendorCommandSet::FlashSteps(std::uint32_t address, std::uint32_t length, std::uint32_t stride, Step&& step) {
+bool VendorCommandSet::FlashSteps(std::uint32_t address, std::uint32_t length, std::uint32_t stride,
+                                  Step&& step) {
   for (std::uint32_t offset = 0; offset < length; offset += stride) {
     const std::uint32_t a = address + offset;
     SetCommandAddress(state_.CommandSector, a);
@@ -206,14 +209,16 @@ bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std:
     bool done = false;
     switch (opened.path) {
       case CommandPath::VendorScsi:
-        done = SendVendorCommand(opened.handle, VendorCommandKind::FlashRead, into, a) || Fail("Read SPI Error USB");
+        done = SendVendorCommand(opened.handle, VendorCommandKind::FlashRead, into, a) ||
+               Fail("Read SPI Error USB");
         break;
       case CommandPath::Mailbox:
         done = WriteToVaryingMailbox(opened) &&
                (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
         break;
       case CommandPath::Ata:
-        done = (AtaVendorCommand(opened, kAtaFeatureFlashRead, a) || Fail("VU command 0x88 FEA 0x01 Read Error")) &&
+        done = (AtaVendorCommand(opened, kAtaFeatureFlashRead, a) ||
+                Fail("VU command 0x88 FEA 0x01 Read Error")) &&
                (ReadSectors(opened.handle, kFlashDataLba, 1, into) || Fail(kLba60ReadError));
         break;
     }
@@ -260,10 +265,10 @@ bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
   PrepareFlashCommand(CommandCode::SectorErase, 0x20);
   std::uint8_t reply[8];
   const bool ok = FlashSteps(address, length, kFlashEraseStep, [&](std::uint32_t a, std::uint32_t) {
-    const bool done =
-        opened.path == CommandPath::VendorScsi
-            ? SendVendorCommand(opened.handle, VendorCommandKind::SectorErase, reply, a) || Fail("Erase SPI Error USB")
-            : WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
+    const bool done = opened.path == CommandPath::VendorScsi
+                          ? SendVendorCommand(opened.handle, VendorCommandKind::SectorErase, reply, a) ||
+                                Fail("Erase SPI Error USB")
+                          : WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
     if (done) ++state_.ProgressCount;
     return done;
   });
@@ -310,7 +315,8 @@ bool VendorCommandSet::SendActiveDeviceCommand(std::int32_t activeSlot, Fill&& f
   fill(state_.CommandSector);
   const bool ok = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
   opened.handle.Close();
-  if (activeSlot < kShownDevices) state_.SettingsCooldown[static_cast<std::size_t>(activeSlot)] = kSettingsCooldownSeconds;
+  if (activeSlot < kShownDevices)
+    state_.SettingsCooldown[static_cast<std::size_t>(activeSlot)] = kSettingsCooldownSeconds;
   return ok;
 }
 

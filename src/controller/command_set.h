@@ -46,8 +46,8 @@ CommandPath PathOfSlot(DeviceSlot slot);
 struct CommandUi {
   Dialogs& dialogs;
   std::function<void(const std::string&)> setStatus;  // status bar panel 4
-  std::function<void()> pump;                          // lets the window process its messages
-  std::function<void()> disableSettingsControls;       // Buzzer Mute and Auto Scan
+  std::function<void()> pump;                         // lets the window process its messages
+  std::function<void()> disableSettingsControls;      // Buzzer Mute and Auto Scan
 };
 
 // A surface-scan command: start or stop, of P0 (0) or P1 (1), over a sector range.

@@ -27,7 +27,9 @@ std::string FirmwareRevisionOf(const Sector& info) {
   return UpToNul(SwappedField(info, kInfoRevisionOffset, kInfoRevisionLength));
 }
 
-std::string FirmwareRevisionText(const Sector& info) { return "F/W Rev. " + FirmwareRevisionOf(info); }
+std::string FirmwareRevisionText(const Sector& info) {
+  return "F/W Rev. " + FirmwareRevisionOf(info);
+}
 
 bool AutoScanSupportedFor(const std::string& revision) {
   if (revision.size() < 7 || revision[6] != '.') return false;

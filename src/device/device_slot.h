@@ -14,9 +14,13 @@ inline constexpr std::uint32_t SlotSectorTag = 0x40;       // LBA 58 carried the
 inline constexpr std::uint32_t SlotCompactCdb = 0x80;      // one-prefix vendor frames
 inline constexpr std::uint32_t kSlotKindMask = 0xF0;
 
-inline constexpr unsigned SlotDisk(std::uint32_t slot) { return slot & kSlotDiskMask; }
+inline constexpr unsigned SlotDisk(std::uint32_t slot) {
+  return slot & kSlotDiskMask;
+}
 // Any kind bit set: a controller answers on this disk.
-inline constexpr bool SlotIsEnclosure(std::uint32_t slot) { return (slot & kSlotKindMask) != 0; }
+inline constexpr bool SlotIsEnclosure(std::uint32_t slot) {
+  return (slot & kSlotKindMask) != 0;
+}
 // The vendor frame layout a slot's controller expects.
 inline constexpr std::uint8_t SlotCdbShift(std::uint32_t slot) {
   return (slot & SlotCompactCdb) != 0 ? 1 : 0;

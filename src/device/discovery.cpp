@@ -90,8 +90,8 @@ bool ModelMatchesPrefix(const Sector& info) {
   return true;
 }
 
-std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& input,
-                             DetectionResult& result, const MessagePump& pump) {
+std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& input, DetectionResult& result,
+                             const MessagePump& pump) {
   DetectionTables& t = result.tables;
   std::int32_t found = 0;
   std::int32_t probed = 0;
@@ -183,8 +183,8 @@ std::vector<std::string> FixedVolumesOnDisk(const AppState& state, unsigned disk
 }
 
 std::string JoinVolumeNames(const std::vector<std::string>& names) {
-  const bool letters = std::all_of(names.begin(), names.end(),
-                                   [](const std::string& name) { return name.size() <= 1; });
+  const bool letters =
+      std::all_of(names.begin(), names.end(), [](const std::string& name) { return name.size() <= 1; });
   std::string joined;
   for (const std::string& name : names) {
     if (!letters && !joined.empty()) joined += ' ';
@@ -195,10 +195,10 @@ std::string JoinVolumeNames(const std::vector<std::string>& names) {
 
 std::string BuildDeviceLabel(const AppState& state) {
   const std::int32_t n = state.CurrentSlot + 1;
-  const unsigned disk =
-      SlotDisk(state.DeviceSlots[static_cast<std::size_t>(std::clamp(state.CurrentSlot, 0, kMaxDeviceSlots - 1))]);
-  return std::to_string(n) + "/" + std::to_string(state.DeviceCount) + " Device" + std::to_string(n) +
-         "[" + JoinVolumeNames(FixedVolumesOnDisk(state, disk)) + "]";
+  const unsigned disk = SlotDisk(
+      state.DeviceSlots[static_cast<std::size_t>(std::clamp(state.CurrentSlot, 0, kMaxDeviceSlots - 1))]);
+  return std::to_string(n) + "/" + std::to_string(state.DeviceCount) + " Device" + std::to_string(n) + "[" +
+         JoinVolumeNames(FixedVolumesOnDisk(state, disk)) + "]";
 }
 
 void Detector::PostInput(DetectionInput input) {

@@ -62,8 +62,8 @@ struct DetectionResult {
 void BuildDriveTable(DeviceHost& host, const DetectionInput& input, DetectionResult& result,
                      const MessagePump& pump = {});
 // Probes the physical disks and fills the device slots; returns the number found.
-std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& input,
-                             DetectionResult& result, const MessagePump& pump = {});
+std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& input, DetectionResult& result,
+                             const MessagePump& pump = {});
 // BuildDriveTable, then IdentifyDevices into deviceCount. `previous` is the last run's
 // tables, whose stale rows and slots carry over.
 DetectionResult RunDetection(const Transport& transport, const DetectionInput& input,

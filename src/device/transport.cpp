@@ -7,8 +7,8 @@
 namespace caspira {
 namespace {
 
-bool RunScsi(DeviceHandle& handle, const Cdb10& cdb, DataDirection direction,
-             std::uint32_t length, std::uint32_t timeoutSeconds, std::uint8_t* buffer) {
+bool RunScsi(DeviceHandle& handle, const Cdb10& cdb, DataDirection direction, std::uint32_t length,
+             std::uint32_t timeoutSeconds, std::uint8_t* buffer) {
   if (!handle.IsOpen()) return false;
   ScsiRequest request;
   std::copy(cdb.begin(), cdb.end(), request.cdb.begin());
@@ -28,29 +28,41 @@ std::optional<VendorKindLayout> LayoutOfVendorKind(VendorCommandKind kind) {
     case VendorCommandKind::PageProgram: return VendorKindLayout{0x89, DataDirection::Out, 256, 0};
     case VendorCommandKind::SectorErase: return VendorKindLayout{0x81, DataDirection::In, 8, 0};
     case VendorCommandKind::RecordProbe: return VendorKindLayout{0x85, DataDirection::In, 512, 1};
-    case VendorCommandKind::ControllerInfo:
-      return VendorKindLayout{0x8B, DataDirection::In, 512, 0};
+    case VendorCommandKind::ControllerInfo: return VendorKindLayout{0x8B, DataDirection::In, 512, 0};
   }
   return std::nullopt;
 }
 
 Cdb10 ReadWriteCdb(std::uint8_t opcode, std::uint32_t lba, std::uint8_t count) {
-  return {opcode, 0,
-          static_cast<std::uint8_t>(lba >> 24), static_cast<std::uint8_t>(lba >> 16),
-          static_cast<std::uint8_t>(lba >> 8), static_cast<std::uint8_t>(lba),
-          0, 0, count, 0};
+  return {opcode,
+          0,
+          static_cast<std::uint8_t>(lba >> 24),
+          static_cast<std::uint8_t>(lba >> 16),
+          static_cast<std::uint8_t>(lba >> 8),
+          static_cast<std::uint8_t>(lba),
+          0,
+          0,
+          count,
+          0};
 }
 
-Cdb10 InquiryCdb() { return {kOpInquiry, 0, 0, 0, 36, 0, 0, 0, 0, 0}; }
+Cdb10 InquiryCdb() {
+  return {kOpInquiry, 0, 0, 0, 36, 0, 0, 0, 0, 0};
+}
 
 Cdb10 VendorCdb(std::uint8_t opcode, std::uint32_t address, std::uint8_t flag, std::uint8_t shift) {
   Cdb10 cdb{};
   cdb[0] = kVendorPrefix;
   cdb[1] = kVendorPrefix;
   const std::size_t at = shift != 0 ? 1 : 2;
-  const std::uint8_t tail[] = {opcode, 0, static_cast<std::uint8_t>(address >> 16),
+  const std::uint8_t tail[] = {opcode,
+                               0,
+                               static_cast<std::uint8_t>(address >> 16),
                                static_cast<std::uint8_t>(address >> 8),
-                               static_cast<std::uint8_t>(address), 0, flag, 0};
+                               static_cast<std::uint8_t>(address),
+                               0,
+                               flag,
+                               0};
   std::copy(std::begin(tail), std::end(tail), cdb.begin() + static_cast<std::ptrdiff_t>(at));
   return cdb;
 }
@@ -77,15 +89,14 @@ DeviceHandle OpenVolume(const Transport& transport, const std::string& name) {
 }
 
 bool ReadSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, std::uint8_t* buffer) {
-  return RunScsi(handle, ReadWriteCdb(kOpRead10, lba, count), DataDirection::In,
-                 count * kSectorSize, kReadWriteTimeoutSeconds, buffer);
+  return RunScsi(handle, ReadWriteCdb(kOpRead10, lba, count), DataDirection::In, count * kSectorSize,
+                 kReadWriteTimeoutSeconds, buffer);
 }
 
-bool WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count,
-                  const std::uint8_t* buffer) {
+bool WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, const std::uint8_t* buffer) {
   // The request never writes into an outgoing buffer.
-  return RunScsi(handle, ReadWriteCdb(kOpWrite10, lba, count), DataDirection::Out,
-                 count * kSectorSize, kReadWriteTimeoutSeconds, const_cast<std::uint8_t*>(buffer));
+  return RunScsi(handle, ReadWriteCdb(kOpWrite10, lba, count), DataDirection::Out, count * kSectorSize,
+                 kReadWriteTimeoutSeconds, const_cast<std::uint8_t*>(buffer));
 }
 
 bool InquiryDevice(DeviceHandle& handle, std::uint8_t* buffer) {
@@ -100,8 +111,7 @@ bool SendVendorCommand(DeviceHandle& handle, VendorCommandKind kind, std::uint8_
                  layout->direction, layout->transferLength, kVendorTimeoutSeconds, buffer);
 }
 
-bool SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length,
-                     std::uint8_t* response) {
+bool SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length, std::uint8_t* response) {
   return RunScsi(handle, VendorQueryCdb(opcode, handle.vendorCdbShift), DataDirection::In, length,
                  kVendorTimeoutSeconds, response);
 }

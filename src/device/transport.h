@@ -95,8 +95,7 @@ DeviceHandle OpenVolume(const Transport& transport, const std::string& name);
 
 // SCSI READ(10) / WRITE(10) of `count` sectors (at most 255) at a 32-bit LBA.
 bool ReadSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, std::uint8_t* buffer);
-bool WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count,
-                  const std::uint8_t* buffer);
+bool WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, const std::uint8_t* buffer);
 // SCSI INQUIRY, 36 bytes.
 bool InquiryDevice(DeviceHandle& handle, std::uint8_t* buffer);
 // A vendor frame of the given kind at a 24-bit address, in the handle's layout. `buffer`
@@ -104,8 +103,7 @@ bool InquiryDevice(DeviceHandle& handle, std::uint8_t* buffer);
 bool SendVendorCommand(DeviceHandle& handle, VendorCommandKind kind, std::uint8_t* buffer,
                        std::uint32_t address);
 // The vendor query frame; `length` bytes come back into `response`.
-bool SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length,
-                     std::uint8_t* response);
+bool SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length, std::uint8_t* response);
 // An ATA command with `sectors` sectors of data in. The registers come back whether or
 // not the request succeeded; `buffer` is written only when it succeeded.
 bool SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::uint8_t* buffer,

@@ -67,15 +67,21 @@ DateTime SystemClock::Now() {
   std::tm local{};
   localtime_r(&seconds, &local);
   const auto ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  CivilTime c{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-              local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ms < 0 ? ms + 1000 : ms)};
+  CivilTime c{local.tm_year + 1900,
+              local.tm_mon + 1,
+              local.tm_mday,
+              local.tm_hour,
+              local.tm_min,
+              local.tm_sec,
+              static_cast<int>(ms < 0 ? ms + 1000 : ms)};
   return EncodeDateTime(c);
 }
 
-ScaledClock::ScaledClock(Clock& base, double speed)
-    : base_(base), speed_(speed), origin_(base.Now()) {}
+ScaledClock::ScaledClock(Clock& base, double speed) : base_(base), speed_(speed), origin_(base.Now()) {}
 
-DateTime ScaledClock::Now() { return origin_ + (base_.Now() - origin_) * speed_; }
+DateTime ScaledClock::Now() {
+  return origin_ + (base_.Now() - origin_) * speed_;
+}
 
 CivilTime DecodeDateTime(DateTime value) {
   const std::int64_t total = ToMilliseconds(value);
@@ -95,8 +101,8 @@ CivilTime DecodeDateTime(DateTime value) {
 }
 
 DateTime EncodeDateTime(const CivilTime& c) {
-  const std::int64_t days = DaysFromCivil(c.year, static_cast<unsigned>(c.month),
-                                          static_cast<unsigned>(c.day)) - kEpochOffsetDays;
+  const std::int64_t days =
+      DaysFromCivil(c.year, static_cast<unsigned>(c.month), static_cast<unsigned>(c.day)) - kEpochOffsetDays;
   const std::int64_t ms =
       ((static_cast<std::int64_t>(c.hour) * 60 + c.minute) * 60 + c.second) * 1000 + c.millisecond;
   return static_cast<double>(days) + static_cast<double>(ms) / static_cast<double>(kMsPerDay);

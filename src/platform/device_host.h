@@ -51,8 +51,8 @@ struct AtaRegisters {
 // (for a command that failed too, when the device got that far).
 struct AtaRequest {
   AtaRegisters registers;
-  std::uint32_t sectors = 0;        // data-in sectors; 0 = no data phase
-  std::uint8_t* data = nullptr;     // sectors * 512 bytes
+  std::uint32_t sectors = 0;     // data-in sectors; 0 = no data phase
+  std::uint8_t* data = nullptr;  // sectors * 512 bytes
 };
 
 // An opened disk or volume. Closing is destruction.
@@ -79,8 +79,8 @@ enum DriveType : std::uint8_t {
 // What the host can tell about one volume at the moment of asking.
 struct VolumeInfo {
   std::uint8_t driveType = kDriveUnknown;
-  bool opened = false;                       // the volume could be opened
-  std::optional<std::uint32_t> diskNumber;   // physical drive of its first extent, when known
+  bool opened = false;                      // the volume could be opened
+  std::optional<std::uint32_t> diskNumber;  // physical drive of its first extent, when known
 };
 
 // Tells that disks came or went. The window's event loop watches `NotificationFd` for

@@ -35,7 +35,7 @@ inline Message SystemMessage(std::string text) {
 
 struct FileDialogOptions {
   std::string title;
-  std::string filter;          // e.g. "Firmware (*.bin)"
+  std::string filter;  // e.g. "Firmware (*.bin)"
   std::string initialDir;
   std::string defaultSuffix;
   bool multiSelect = false;

@@ -5,7 +5,9 @@ namespace caspira {
 LoopThread::LoopThread(std::chrono::microseconds period, std::function<bool()> turn)
     : period_(period), turn_(std::move(turn)) {}
 
-LoopThread::~LoopThread() { Stop(); }
+LoopThread::~LoopThread() {
+  Stop();
+}
 
 void LoopThread::Start() {
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });

@@ -4,8 +4,7 @@
 
 namespace caspira {
 
-TRaidThread::TRaidThread(const std::atomic<bool>& detecting,
-                         const std::atomic<std::uint8_t>& requestFlags,
+TRaidThread::TRaidThread(const std::atomic<bool>& detecting, const std::atomic<std::uint8_t>& requestFlags,
                          std::function<void()> synchronize, std::chrono::microseconds period)
     : detecting_(detecting),
       requestFlags_(requestFlags),

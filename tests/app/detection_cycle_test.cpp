@@ -46,7 +46,9 @@ class GatedHost final : public DeviceHost {
     }
     return inner_.OpenPhysicalDrive(number);
   }
-  std::unique_ptr<BlockDevice> OpenVolume(const std::string& name) override { return inner_.OpenVolume(name); }
+  std::unique_ptr<BlockDevice> OpenVolume(const std::string& name) override {
+    return inner_.OpenVolume(name);
+  }
   std::vector<std::string> ListVolumes() override { return inner_.ListVolumes(); }
   VolumeInfo QueryVolume(const std::string& name) override { return inner_.QueryVolume(name); }
   DeviceChangeSource* DeviceChanges() override { return nullptr; }  // the test raises them
@@ -140,7 +142,8 @@ TEST_F(DetectionCycleTest, WithNoEnclosureTheLabelBlinksThenSaysSoAndTheClockSto
   EXPECT_FALSE(form->StaticText4->isHidden());
   EXPECT_EQ(form->StaticText4->text().toStdString(), "Drive removed at: " + FormatDateTimeC(clock.Now()));
   EXPECT_TRUE(form->CheckBox1->isHidden());
-  for (QWidget* w : std::initializer_list<QWidget*>{form->Button10, form->Button8, form->BitBtn1, form->Button2})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{form->Button10, form->Button8, form->BitBtn1, form->Button2})
     EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
   EXPECT_EQ(state().RequestFlags & RequestFlag::Poll, 0);
   EXPECT_TRUE(dialogs.shown.empty());
@@ -156,7 +159,10 @@ TEST_F(DetectionCycleTest, TwoEnclosuresGetTheirBoxesTabsSelectorLabelAndCaption
     QCheckBox* box;
     bool shown;
     const char* hint;
-  } boxes[] = {{f.CheckBox1, true, "HD1"}, {f.CheckBox3, true, "HD2"}, {f.CheckBox4, false, ""}, {f.CheckBox5, false, ""}};
+  } boxes[] = {{f.CheckBox1, true, "HD1"},
+               {f.CheckBox3, true, "HD2"},
+               {f.CheckBox4, false, ""},
+               {f.CheckBox5, false, ""}};
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(!boxes[i].box->isHidden(), boxes[i].shown);
@@ -260,7 +266,8 @@ TEST_F(DetectionCycleTest, SelectorAndTabsMoveTheCurrentSlotIndependently) {
 
 TEST_F(DetectionCycleTest, WhatTheDetectionThreadReportsIsShownByTheWindow) {
   world.AddEnclosure(1, Enclosure(Attachment::Sata));
-  for (char letter = 'C'; letter <= 'Z'; ++letter) world.AddVolume({std::string(1, letter), kDriveFixed, 1u, true});
+  for (char letter = 'C'; letter <= 'Z'; ++letter)
+    world.AddVolume({std::string(1, letter), kDriveFixed, 1u, true});
   world.FailNext(1, sim::RequestMatch::ScsiAt(0x28, 58));
   Start();
   FinishDetection();

@@ -71,20 +71,20 @@ TEST_F(MainWindowTest, CreationLeavesTheWindowInItsStartState) {
   EXPECT_EQ(f.StaticText3->text(), "Time Elapsed 0-00:00:00");
   EXPECT_EQ(f.StaticText4->text(), "Drive removed at: 12/11/26 09:30:00");
 
-  for (QWidget* w : std::initializer_list<QWidget*>{
-           f.Button11, f.Button8, f.BitBtn1, f.Button10, f.Button2, f.CheckBox2, f.RadioButton1M,
-           f.RadioButton2M, f.RadioButton4M, f.RadioButton8M}) {
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{f.Button11, f.Button8, f.BitBtn1, f.Button10, f.Button2, f.CheckBox2,
+                                       f.RadioButton1M, f.RadioButton2M, f.RadioButton4M, f.RadioButton8M}) {
     EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
   }
   for (QWidget* w : std::initializer_list<QWidget*>{
-           f.Button8, f.CheckBox2, f.RadioButton1M, f.RadioButton2M, f.RadioButton4M,
-           f.RadioButton8M, f.Button1, f.Memo1, f.Button3, f.Button4, f.Button9, f.UpDown1,
-           f.CheckBox1, f.CheckBox3, f.CheckBox4, f.CheckBox5, f.Label15, f.Label21, f.Label22,
-           f.CheckBox7, f.Panel1, f.StaticText4}) {
+           f.Button8,   f.CheckBox2, f.RadioButton1M, f.RadioButton2M, f.RadioButton4M, f.RadioButton8M,
+           f.Button1,   f.Memo1,     f.Button3,       f.Button4,       f.Button9,       f.UpDown1,
+           f.CheckBox1, f.CheckBox3, f.CheckBox4,     f.CheckBox5,     f.Label15,       f.Label21,
+           f.Label22,   f.CheckBox7, f.Panel1,        f.StaticText4}) {
     EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString();
   }
-  for (QWidget* w : std::initializer_list<QWidget*>{f.StaticText1, f.StaticText2, f.StaticText3,
-                                                    f.CheckBox6, f.GroupBox3, f.GroupBox4}) {
+  for (QWidget* w : std::initializer_list<QWidget*>{f.StaticText1, f.StaticText2, f.StaticText3, f.CheckBox6,
+                                                    f.GroupBox3, f.GroupBox4}) {
     EXPECT_FALSE(w->isHidden()) << w->objectName().toStdString();
   }
   for (int i = 0; i < 4; ++i) EXPECT_FALSE(f.PageControl1->pageTabVisible(i));
@@ -99,8 +99,11 @@ TEST_F(MainWindowTest, CreationLeavesTheWindowInItsStartState) {
     QTimer* timer;
     int interval;
     bool active;
-  } timers[] = {{f.Timer1, 1000, false}, {f.Timer2, 4000, false}, {f.Timer3, 1000, true},
-                {f.Timer4, 500, true},   {f.Timer5, 1000, true}};
+  } timers[] = {{f.Timer1, 1000, false},
+                {f.Timer2, 4000, false},
+                {f.Timer3, 1000, true},
+                {f.Timer4, 500, true},
+                {f.Timer5, 1000, true}};
   for (const auto& t : timers) {
     EXPECT_EQ(t.timer->interval(), t.interval) << t.timer->objectName().toStdString();
     EXPECT_EQ(t.timer->isActive(), t.active) << t.timer->objectName().toStdString();
@@ -130,7 +133,8 @@ TEST_F(MainWindowTest, TheElapsedClockCountsDaysHoursMinutesAndSeconds) {
   const struct {
     double seconds;
     const char* text;
-  } ticks[] = {{25 * 3600.0, "Time Elapsed 1-01:00:00"}, {2 * 86400.0 + 3 * 3600 + 4, "Time Elapsed 2-03:00:04"}};
+  } ticks[] = {{25 * 3600.0, "Time Elapsed 1-01:00:00"},
+               {2 * 86400.0 + 3 * 3600 + 4, "Time Elapsed 2-03:00:04"}};
   for (const auto& tick : ticks) {
     clock.Set(form->state().StartTime + tick.seconds / 86400.0);
     form->Timer3Timer();

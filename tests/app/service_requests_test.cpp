@@ -49,7 +49,8 @@ class ServiceRequestsTest : public ::testing::Test {
 
 TEST_F(ServiceRequestsTest, OneRequestPerCallPollFirstThenSettingsThenScan) {
   AppState& s = form->state();
-  s.RequestFlags = RequestFlag::Poll | RequestFlag::WriteSettings | RequestFlag::ScanCommand | RequestFlag::Monitoring;
+  s.RequestFlags =
+      RequestFlag::Poll | RequestFlag::WriteSettings | RequestFlag::ScanCommand | RequestFlag::Monitoring;
   form->ServiceRequests();
   EXPECT_EQ(s.RequestFlags, RequestFlag::WriteSettings | RequestFlag::ScanCommand | RequestFlag::Monitoring);
   form->ServiceRequests();

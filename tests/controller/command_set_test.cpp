@@ -13,13 +13,13 @@
 namespace caspira {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using sim::Attachment;
 using sim::ControllerCommand;
 using sim::EnclosureConfig;
 using sim::RequestMatch;
 using sim::VendorLayout;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 
 constexpr unsigned kDrive = 1;
 
@@ -36,9 +36,15 @@ const PathCase kPaths[] = {
     {"mailbox", Attachment::Sata, VendorLayout::OnePrefix, 0x51},
     {"ATA", Attachment::AtaOnly, VendorLayout::OnePrefix, 0x11},
 };
-const PathCase& VendorPath() { return kPaths[0]; }
-const PathCase& MailboxPath() { return kPaths[2]; }
-const PathCase& AtaPath() { return kPaths[3]; }
+const PathCase& VendorPath() {
+  return kPaths[0];
+}
+const PathCase& MailboxPath() {
+  return kPaths[2];
+}
+const PathCase& AtaPath() {
+  return kPaths[3];
+}
 
 std::vector<std::uint8_t> Noise(std::size_t length, unsigned seed) {
   std::mt19937 engine(seed);
@@ -52,8 +58,8 @@ class CommandSetTest : public ::testing::Test {
   CommandSetTest() : commands(state, transport, random, Ui()) {}
 
   CommandUi Ui() {
-    return CommandUi{dialogs, [this](const std::string& text) { status.push_back(text); }, [this] { ++pumps; },
-                     [this] { ++settingsDisabled; }};
+    return CommandUi{dialogs, [this](const std::string& text) { status.push_back(text); },
+                     [this] { ++pumps; }, [this] { ++settingsDisabled; }};
   }
 
   // One enclosure on disk 1, found in slot 0 and chosen for the flash operations.
@@ -112,7 +118,8 @@ TEST_F(CommandSetTest, EraseProgramAndReadBackRoundTripOnEveryPath) {
   const struct {
     std::uint32_t address, length;
     bool unlocks;
-  } ranges[] = {{0x0000, 0x2000, true}, {0xB000, 0x2000, true}, {0xC000, 0x2000, false}, {0x7F000, 0x1000, false}};
+  } ranges[] = {
+      {0x0000, 0x2000, true}, {0xB000, 0x2000, true}, {0xC000, 0x2000, false}, {0x7F000, 0x1000, false}};
   for (const PathCase& path : kPaths) {
     Use(path);
     for (const auto& r : ranges) {
@@ -132,9 +139,9 @@ TEST_F(CommandSetTest, EraseProgramAndReadBackRoundTripOnEveryPath) {
       using namespace ControllerMode;
       std::vector<std::uint8_t> expected;
       if (path.attachment != Attachment::Usb) {
-        const std::vector<std::uint8_t> bracketed = r.unlocks
-            ? std::vector<std::uint8_t>{SpiAccessBegin, LowAreaUnlock, LowAreaLock, SpiAccessEnd}
-            : std::vector<std::uint8_t>{SpiAccessBegin, SpiAccessEnd};
+        const std::vector<std::uint8_t> bracketed =
+            r.unlocks ? std::vector<std::uint8_t>{SpiAccessBegin, LowAreaUnlock, LowAreaLock, SpiAccessEnd}
+                      : std::vector<std::uint8_t>{SpiAccessBegin, SpiAccessEnd};
         expected = bracketed;
         expected.insert(expected.end(), bracketed.begin(), bracketed.end());
         expected.insert(expected.end(), {SpiAccessBegin, SpiAccessEnd});
@@ -237,37 +244,86 @@ TEST_F(CommandSetTest, EveryFailureShowsItsTextAndStillClosesTheFlashAccess) {
     return [lba](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::ScsiAt(0x2A, lba)); };
   };
   const FailureCase cases[] = {
-      {"vendor read", &VendorPath(), [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Vendor(0x85)); }, read,
-       "Read SPI Error USB", {}},
-      {"vendor program", &VendorPath(), [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Vendor(0x89)); },
-       write, "Write SPI Error USB", {}},
-      {"vendor erase", &VendorPath(), [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Vendor(0x81)); }, erase,
-       "Erase SPI Error USB", {}},
+      {"vendor read",
+       &VendorPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Vendor(0x85)); },
+       read,
+       "Read SPI Error USB",
+       {}},
+      {"vendor program",
+       &VendorPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Vendor(0x89)); },
+       write,
+       "Write SPI Error USB",
+       {}},
+      {"vendor erase",
+       &VendorPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Vendor(0x81)); },
+       erase,
+       "Erase SPI Error USB",
+       {}},
       // The random source gives 10, 20, 30...: SpiAccessBegin goes to sector 13, the first
       // read command to 23.
-      {"mailbox sector", &MailboxPath(), failAt(23), read, "Write Error at Sec_CNT=1 LBA=23",
+      {"mailbox sector",
+       &MailboxPath(),
+       failAt(23),
+       read,
+       "Write Error at Sec_CNT=1 LBA=23",
        {SpiAccessBegin, SpiAccessEnd}},
-      {"sector 60", &MailboxPath(), [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::ScsiAt(0x28, 60)); },
-       read, "Read Error for LBA = 60 and sector count = 1", {SpiAccessBegin, SpiAccessEnd}},
-      {"sector 20, low area", &MailboxPath(), failAt(20), writeLow, "Write Error for LBA = 20 and sector count = 1",
+      {"sector 60",
+       &MailboxPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::ScsiAt(0x28, 60)); },
+       read,
+       "Read Error for LBA = 60 and sector count = 1",
+       {SpiAccessBegin, SpiAccessEnd}},
+      {"sector 20, low area",
+       &MailboxPath(),
+       failAt(20),
+       writeLow,
+       "Write Error for LBA = 20 and sector count = 1",
        {SpiAccessBegin, LowAreaUnlock, LowAreaLock, SpiAccessEnd}},
-      {"sector 20, erase", &AtaPath(), failAt(20), erase, "Write Error for LBA = 20 and sector count = 1",
+      {"sector 20, erase",
+       &AtaPath(),
+       failAt(20),
+       erase,
+       "Write Error for LBA = 20 and sector count = 1",
        {SpiAccessBegin, SpiAccessEnd}},
-      {"ATA flash read", &AtaPath(),
-       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x01)); }, read,
-       "VU command 0x88 FEA 0x01 Read Error", {SpiAccessBegin, SpiAccessEnd}},
-      {"ATA access begin", &AtaPath(),
-       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x03)); }, read,
-       "VU command 0x88 FEA 03 Error", {}},
-      {"ATA access end", &AtaPath(),
-       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x02)); }, read,
-       "VU command 0x88 FEA 02 Error", {SpiAccessBegin}},
-      {"ATA unlock", &AtaPath(), [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x04)); },
-       writeLow, "VU command 0x88 FEA 04 Error", {SpiAccessBegin, SpiAccessEnd}},
-      {"vendor record", &VendorPath(), [](sim::SimWorld& w) { w.FailEvery(kDrive, RequestMatch::Vendor(0x85)); },
-       record, "Read Error for USB", {}},
-      {"sector 33", &MailboxPath(), [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::ScsiAt(0x28, 33)); },
-       record, "Read Error for LBA = 33 and sector count = 1", {}},
+      {"ATA flash read",
+       &AtaPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x01)); },
+       read,
+       "VU command 0x88 FEA 0x01 Read Error",
+       {SpiAccessBegin, SpiAccessEnd}},
+      {"ATA access begin",
+       &AtaPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x03)); },
+       read,
+       "VU command 0x88 FEA 03 Error",
+       {}},
+      {"ATA access end",
+       &AtaPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x02)); },
+       read,
+       "VU command 0x88 FEA 02 Error",
+       {SpiAccessBegin}},
+      {"ATA unlock",
+       &AtaPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::Ata(0x88, 0x04)); },
+       writeLow,
+       "VU command 0x88 FEA 04 Error",
+       {SpiAccessBegin, SpiAccessEnd}},
+      {"vendor record",
+       &VendorPath(),
+       [](sim::SimWorld& w) { w.FailEvery(kDrive, RequestMatch::Vendor(0x85)); },
+       record,
+       "Read Error for USB",
+       {}},
+      {"sector 33",
+       &MailboxPath(),
+       [](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::ScsiAt(0x28, 33)); },
+       record,
+       "Read Error for LBA = 33 and sector count = 1",
+       {}},
   };
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -354,7 +410,8 @@ TEST_F(CommandSetTest, WithoutAnUpgradeTargetTheFlashOperationsRefuse) {
 TEST_F(CommandSetTest, ModeChangesFollowThePathOfTheAddressedDevice) {
   // The vendor path has no mode commands: every code succeeds and nothing is sent.
   Use(VendorPath());
-  for (int code = 0; code < 256; ++code) EXPECT_TRUE(commands.SetControllerMode(static_cast<std::uint8_t>(code)));
+  for (int code = 0; code < 256; ++code)
+    EXPECT_TRUE(commands.SetControllerMode(static_cast<std::uint8_t>(code)));
   EXPECT_TRUE(world.RawLog(kDrive).empty());
 
   // On the mailbox path unknown codes are refused before anything is sent.
@@ -463,8 +520,11 @@ TEST_F(CommandSetTest, AFlashOperationRefusesToStartInsideAnother) {
   bool nested = true;
   VendorCommandSet* self = nullptr;
   VendorCommandSet outer(state, transport, random,
-                         CommandUi{dialogs, [](const std::string&) {}, [&] {
-                                     if (self->FlashOperationRunning()) nested = self->EraseSpi(0x40000, 0x1000);
+                         CommandUi{dialogs,
+                                   [](const std::string&) {},
+                                   [&] {
+                                     if (self->FlashOperationRunning())
+                                       nested = self->EraseSpi(0x40000, 0x1000);
                                    },
                                    {}});
   self = &outer;

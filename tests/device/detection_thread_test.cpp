@@ -28,14 +28,17 @@ TEST(DetectionThreadTest, RunsDetectionsWhileTheWindowThreadUsesTheSameDisks) {
 
   std::atomic<bool> request{false}, detecting{false}, done{false};
   Detector detector(transport);
-  DriveDetectThread thread(DetectionFlags{request, detecting, done}, [&] { detector.Run(); },
-                           std::chrono::milliseconds(1));
+  DriveDetectThread thread(
+      DetectionFlags{request, detecting, done}, [&] { detector.Run(); }, std::chrono::milliseconds(1));
   thread.Start();
 
   for (int round = 0; round < 12; ++round) {
     SCOPED_TRACE(round);
     const bool second = round % 2 == 1;
-    if (second) world.AddEnclosure(3, sata); else world.RemoveDrive(3);
+    if (second)
+      world.AddEnclosure(3, sata);
+    else
+      world.RemoveDrive(3);
     DetectionInput input;
     input.driveLetters = EnumerateDriveLetters(world);
     input.driveLetterCount = static_cast<std::int32_t>(input.driveLetters.size());
@@ -70,7 +73,8 @@ TEST(RaidThreadTest, HandsOverOneRequestPerTurnAndHoldsBackWhileDetecting) {
       [&] {
         // What the window thread does: service the highest-priority bit.
         const std::uint8_t pending = flags;
-        const std::uint8_t bit = (pending & RequestFlag::Poll) != 0 ? RequestFlag::Poll : RequestFlag::WriteSettings;
+        const std::uint8_t bit =
+            (pending & RequestFlag::Poll) != 0 ? RequestFlag::Poll : RequestFlag::WriteSettings;
         flags &= static_cast<std::uint8_t>(~bit);
         ++handedOver;
       },

@@ -29,10 +29,10 @@ TEST(DeviceInfoTest, RevisionDecidesWhetherAutoScanIsSupported) {
     const char* revision;
     bool supported;
   } cases[] = {
-      {"090619.1", true},  {"090618.1", false}, {"100101.0", true}, {"000000.0", false},
-      {"0906191 ", false},  // no point as the seventh character
-      {"09O619.1", false},  // a letter among the digits
-      {"0906", false},      // too short
+      {"090619.1", true},  {"090618.1", false}, {"100101.0", true},
+      {"000000.0", false}, {"0906191 ", false},  // no point as the seventh character
+      {"09O619.1", false},                       // a letter among the digits
+      {"0906", false},                           // too short
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.revision);

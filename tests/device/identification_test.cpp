@@ -11,11 +11,11 @@
 namespace caspira {
 namespace {
 
-using ::testing::ElementsAre;
 using sim::Attachment;
 using sim::EnclosureConfig;
 using sim::SimWorld;
 using sim::VendorLayout;
+using ::testing::ElementsAre;
 
 class IdentificationTest : public ::testing::Test {
  protected:
@@ -66,11 +66,14 @@ TEST_F(IdentificationTest, EachAttachmentGetsTheSlotOfThePathsItAnswersOn) {
       {"SATA", Attached(Attachment::Sata), {0x53}, true},
       {"ATA only", Attached(Attachment::AtaOnly), {0x13}, true},
       {"tagged, another model", Attached(Attachment::Sata, "OTHERCO RAID BOX"), {}, true},
-      {"vendor frames, another model", [] {
+      {"vendor frames, another model",
+       [] {
          EnclosureConfig c = Usb(VendorLayout::OnePrefix);
          c.model = "OTHERCO USB BRIDGE";
          return c;
-       }(), {}, true},
+       }(),
+       {},
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -133,7 +136,7 @@ TEST_F(IdentificationTest, DriveTableRowsFollowTheVolumes) {
   world.AddVolume({"C", kDriveFixed, 0u, true});
   world.AddVolume({"E", kDriveFixed, 1u, true});
   world.AddVolume({"F", kDriveRemovable, 1u, true});
-  world.AddVolume({"G", kDriveFixed, 1u, false});  // cannot be opened
+  world.AddVolume({"G", kDriveFixed, 1u, false});           // cannot be opened
   world.AddVolume({"H", kDriveFixed, std::nullopt, true});  // its disk cannot be told
 
   DetectionTables previous;
@@ -146,14 +149,15 @@ TEST_F(IdentificationTest, DriveTableRowsFollowTheVolumes) {
   EXPECT_EQ(rows[1], (DriveEntry{"E", kDriveFixed, 1}));
   EXPECT_EQ(rows[2], (DriveEntry{"F", kDriveRemovable, 1}));
   EXPECT_EQ(rows[3].driveType, kDriveUnopenable);
-  EXPECT_EQ(rows[4], (DriveEntry{"H", kDriveFixed, 7}));  // keeps its previous disk number
+  EXPECT_EQ(rows[4], (DriveEntry{"H", kDriveFixed, 7}));      // keeps its previous disk number
   EXPECT_EQ(rows[5], (DriveEntry{"stale", kDriveFixed, 1}));  // past the count: untouched
   EXPECT_TRUE(result.messages.empty());
 }
 
 TEST_F(IdentificationTest, MoreThanTwentyVolumesFillTwentyRowsAndSayItOnce) {
   world.AddEnclosure(1, Attached(Attachment::Sata));
-  for (char letter = 'C'; letter <= 'Z'; ++letter) world.AddVolume({std::string(1, letter), kDriveFixed, 1u, true});
+  for (char letter = 'C'; letter <= 'Z'; ++letter)
+    world.AddVolume({std::string(1, letter), kDriveFixed, 1u, true});
   const DetectionInput input = Counted();
   EXPECT_EQ(input.driveLetterCount, 24);
   const DetectionResult result = RunDetection(transport, input, DetectionTables{});

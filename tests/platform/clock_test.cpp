@@ -26,8 +26,10 @@ TEST(ClockTest, ElapsedSpansAreWholeDaysThenHoursMinutesSeconds) {
 }
 
 TEST(ClockTest, CivilTimesRoundTrip) {
-  const CivilTime cases[] = {{1899, 12, 30, 0, 0, 0, 0}, {2000, 2, 29, 23, 59, 59, 999},
-                             {2026, 12, 31, 12, 0, 1, 0}, {2100, 3, 1, 6, 7, 8, 9}};
+  const CivilTime cases[] = {{1899, 12, 30, 0, 0, 0, 0},
+                             {2000, 2, 29, 23, 59, 59, 999},
+                             {2026, 12, 31, 12, 0, 1, 0},
+                             {2100, 3, 1, 6, 7, 8, 9}};
   for (const CivilTime& c : cases) {
     const CivilTime back = DecodeDateTime(EncodeDateTime(c));
     EXPECT_EQ(back.year, c.year);

@@ -1,6 +1,6 @@
 // main() for tests that need a QApplication; they run offscreen.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

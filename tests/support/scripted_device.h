@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <deque>
-#include <optional>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +34,7 @@ struct RecordedAta {
 // What a scripted device does with one request: fill the data, set registers, succeed or not.
 struct ScriptedAnswer {
   bool ok = true;
-  std::vector<std::uint8_t> data;           // copied into the request's data buffer
+  std::vector<std::uint8_t> data;            // copied into the request's data buffer
   std::optional<AtaRegisters> registersOut;  // ATA: registers handed back
 };
 
@@ -52,7 +52,10 @@ class ScriptedDevice final : public BlockDevice {
 
   bool ExecuteScsi(ScsiRequest& request) override {
     RecordedScsi r{{request.cdb.begin(), request.cdb.begin() + request.cdbLength},
-                   request.direction, request.transferLength, request.timeoutSeconds, {}};
+                   request.direction,
+                   request.transferLength,
+                   request.timeoutSeconds,
+                   {}};
     if (request.direction == DataDirection::Out && request.data != nullptr)
       r.dataOut.assign(request.data, request.data + request.transferLength);
     log_->scsi.push_back(std::move(r));
