@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 #include "controller/command_sector.h"
 #include "device/transport.h"
 #include "platform/dialogs.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 #include "device/device_slot.h"
 #include "device/transport.h"
 #include "platform/dialogs.h"

@@ -1,6 +1,6 @@
 #include "raid/raid_thread.h"
 
-#include "app/request_flags.h"
+#include "shell/request_flags.h"
 
 namespace caspira {
 

@@ -6,7 +6,7 @@
 
 #include <clocale>
 
-#include "app/request_flags.h"
+#include "shell/request_flags.h"
 #include "platform/null_host.h"
 #include "support/fakes.h"
 #include "support/gui_support.h"

@@ -6,7 +6,7 @@
 #include <random>
 
 #include "app/main_window.h"
-#include "app/request_flags.h"
+#include "shell/request_flags.h"
 #include "sim/sim_world.h"
 #include "support/fakes.h"
 #include "support/gui_support.h"

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "app/request_flags.h"
+#include "shell/request_flags.h"
 #include "device/discovery.h"
 #include "device/drive_detect_thread.h"
 #include "raid/raid_thread.h"

@@ -10,7 +10,7 @@
 #include <exception>
 #include <memory>
 
-#include "app/identity.h"
+#include "shell/identity.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "eventlog/event_log_window.h"

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "app/app_state.h"
+#include "shell/app_state.h"
 #include "app/widgets.h"
 #include "controller/command_set.h"
 #include "device/discovery.h"

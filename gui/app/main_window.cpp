@@ -7,9 +7,9 @@
 #include <cmath>
 #include <ctime>
 
-#include "app/clock_texts.h"
-#include "app/identity.h"
-#include "app/request_flags.h"
+#include "shell/clock_texts.h"
+#include "shell/identity.h"
+#include "shell/request_flags.h"
 #include "app/synchronize.h"
 #include "device/device_info.h"
 #include "device/device_slot.h"
