@@ -249,33 +249,35 @@ std::chrono::microseconds TForm1::ScaledPeriod(std::chrono::milliseconds period)
 
 void TForm1::FormCreate() {
   AppState& s = state_;
-  // 1. Icon and double buffering (Qt widgets are double-buffered already).
+  // The window's icon (Qt widgets are double-buffered already).
   const QIcon icon(":/caspira/z1.xpm");
   setWindowIcon(icon);
   QApplication::setWindowIcon(icon);
-  // 2. Device-change notifications from the platform.
+  // Listen for disks coming and going before the first count, so no change is missed
+  // between counting and listening.
   StartDeviceChangeNotifications();
-  // 3.
+  // No device is known yet: nothing selected, nothing being upgraded.
   s.DeviceChangeCountdown = 0;
   s.UpgradeInProgress = false;
   s.CurrentSlot = 0;
-  s.UpgradeSlot = kNoUpgradeSlot;
+  s.ClearUpgradeTarget();
   s.DeviceCount = 0;
-  // 4.
   StaticText1->setText("Drive detecting");
-  // 5. Counted here, on the window thread.
+  // The first counts are taken here, on the window thread, so the detection cycle has
+  // something to compare the next counts with.
   std::vector<std::string> letters = EnumerateDriveLetters(services_.host, PumpMessages);
   s.DriveLetterCount = static_cast<std::int32_t>(letters.size());
   s.PhysicalDriveCount = CountPhysicalDrives(transport_, PumpMessages);
   detector_.PostInput(
-      DetectionInput{std::move(letters), s.DriveLetterCount, s.PhysicalDriveCount, s.UpgradeSlot, 0});
-  // 6.
+      DetectionInput{std::move(letters), s.DriveLetterCount, s.PhysicalDriveCount, std::nullopt});
+  // Ask for the first detection. No work is pending for the polling thread yet.
   s.DetectDone = false;
   s.Detecting = true;
   s.DetectRequest = true;
   s.RequestFlags = 0;
   s.UpdatingControls = false;
-  // 7. The two background threads.
+  // The detection thread runs detections on request; the polling thread hands queued
+  // device work (polls, settings, scan commands) back to this thread one at a time.
   detectThread_ = std::make_unique<DriveDetectThread>(
       DetectionFlags{s.DetectRequest, s.Detecting, s.DetectDone}, [this] { detector_.Run(); },
       ScaledPeriod(DriveDetectThread::kPeriod));
@@ -288,54 +290,57 @@ void TForm1::FormCreate() {
       },
       ScaledPeriod(TRaidThread::kPeriod));
   raidThread_->Start();
-  // 8.
+  // The elapsed-time clock counts from now; "Drive detecting" blinks until the first
+  // detection is done.
   s.StartTime = services_.clock.Now();
   s.DetectBlink = true;
   Timer3->start();
   Timer4->start();
-  // 9, 10.
   StaticText2->setText(L1(StartTimeText(s.StartTime)));
   StaticText4->setText(L1(RemovedAtText(s.StartTime)));
   StaticText4->hide();
-  // 11.
+  // No firmware image is loaded and flash work assumes the default flash size.
   s.RecordAddress = 0;
   s.ReleaseImage();
   s.SpiSize = kDefaultSpiSize;
-  // 12.
+  // Direct programming's size choices wait for an image; the progress panel shows only
+  // during flash work, and neither the progress nor the polling timer runs yet.
   for (QWidget* w :
        std::initializer_list<QWidget*>{CheckBox2, RadioButton1M, RadioButton2M, RadioButton4M, RadioButton8M})
     w->setEnabled(false);
   Panel1->hide();
   Timer1->stop();
   Timer2->stop();
-  // 13. Mailbox sector numbers are drawn from this generator.
+  // Mailbox sector numbers are drawn from this generator.
   services_.random.Seed(static_cast<std::uint32_t>(std::time(nullptr)));
-  // 14.
+  // Nothing to act on until a device is found and an image loaded.
   for (QWidget* w : std::initializer_list<QWidget*>{Button11, Button8, BitBtn1, Button10, Button2})
     w->setEnabled(false);
-  // 15.
+  // Controls the window keeps hidden for its whole life (engineering functions) or until
+  // something gives them a meaning.
   for (QWidget* w :
        std::initializer_list<QWidget*>{Button8, CheckBox2, RadioButton1M, RadioButton2M, RadioButton4M,
                                        RadioButton8M, Button1, Memo1, Button3, Button4, Button9})
     w->hide();
-  // 16.
+  // The RAID panel's texts stay empty until a status record has been read.
   for (QLabel* l : {Label18, Label19, Label24, Label25, Label26, Label1}) l->clear();
-  // 17.
+  // No device, so no selector, tabs or device boxes.
   UpDown1->hide();
   for (int i = 0; i < kShownDevices; ++i) PageControl1->setPageTabVisible(i, false);
   for (QWidget* w :
        std::initializer_list<QWidget*>{CheckBox1, CheckBox3, CheckBox4, CheckBox5, Label15, Label21, Label22})
     w->hide();
-  // 18. The vendor frame layout belongs to each exchange (DeviceHandle).
+  // The first status read reloads today's log before anything is recorded. (The vendor
+  // frame layout belongs to each exchange, DeviceHandle, so nothing is reset for it.)
   s.FirstStatusPending = true;
   CheckBox7->hide();
-  // 19.
+  // Nothing reported, no failed reads and no settings cooldown for any device yet.
   for (int slot = 0; slot < kShownDevices; ++slot) {
     s.EventStates[slot] = DeviceEventState{};
     s.SettingsCooldown[slot] = 0;
     s.PollFailures[slot] = 0;
   }
-  // 20..22.
+  // The title carries the program's name and the title suffix.
   s.WindowTitle = BuildWindowTitle();
   setWindowTitle(L1(s.WindowTitle));
   QCoreApplication::setApplicationName(L1(s.WindowTitle));
@@ -428,10 +433,10 @@ void TForm1::Timer4Timer() {
 
 void TForm1::RequestDetection(std::vector<std::string> driveLetters) {
   AppState& s = state_;
-  const bool upgrading = s.UpgradeSlot >= 0 && s.UpgradeSlot < kMaxDeviceSlots;
-  detector_.PostInput(DetectionInput{std::move(driveLetters), s.DriveLetterCount, s.PhysicalDriveCount,
-                                     s.UpgradeSlot,
-                                     upgrading ? s.DeviceSlots[static_cast<std::size_t>(s.UpgradeSlot)] : 0});
+  std::optional<DeviceSlot> upgraded;
+  if (const auto target = s.UpgradeTarget()) upgraded = s.DeviceSlots[*target];
+  detector_.PostInput(
+      DetectionInput{std::move(driveLetters), s.DriveLetterCount, s.PhysicalDriveCount, upgraded});
   // Detecting before DetectRequest: the thread never sees a request without it.
   s.Detecting = true;
   s.DetectRequest = true;
@@ -446,7 +451,7 @@ void TForm1::AdoptDetection() {
   s.DeviceCount = result->tables.deviceCount;
   s.DriveSectorBuffers = result->tables.driveSectorBuffers;
   // The device being upgraded keeps its slot value but may have moved in the table.
-  if (result->upgradeSlotIndex && s.UpgradeSlot < kNoUpgradeSlot) s.UpgradeSlot = *result->upgradeSlotIndex;
+  if (result->upgradeSlotIndex && s.UpgradeTarget()) s.UpgradeSlot = *result->upgradeSlotIndex;
   if (result->statusText) SetStatusText(*result->statusText);
   for (const Message& message : result->messages) services_.dialogs.ShowMessage(message);
 }

@@ -106,8 +106,9 @@ bool VendorCommandSet::OpenSlot(std::int32_t slotIndex, Opened& opened) {
 
 bool VendorCommandSet::EnterFlashOperation(Opened& opened) {
   if (state_.DeviceCount == 0) return NoDeviceFailure();
-  if (state_.UpgradeSlot >= state_.DeviceCount) return NoUpgradeModeFailure();
-  return OpenSlot(state_.UpgradeSlot, opened);
+  const auto target = state_.UpgradeTarget();
+  if (!target || static_cast<std::int32_t>(*target) >= state_.DeviceCount) return NoUpgradeModeFailure();
+  return OpenSlot(static_cast<std::int32_t>(*target), opened);
 }
 
 bool VendorCommandSet::WriteCommandSector(Opened& opened, std::uint32_t lba) {
@@ -152,8 +153,8 @@ bool VendorCommandSet::SendMode(Opened& opened, std::uint8_t code) {
 }
 
 bool VendorCommandSet::SetControllerMode(std::uint8_t code) {
-  const std::int32_t addressed =
-      state_.UpgradeSlot < kNoUpgradeSlot ? state_.UpgradeSlot : state_.CurrentSlot;
+  const auto target = state_.UpgradeTarget();
+  const std::int32_t addressed = target ? static_cast<std::int32_t>(*target) : state_.CurrentSlot;
   if (addressed >= 0 && addressed < kMaxDeviceSlots &&
       PathOfSlot(state_.DeviceSlots[static_cast<std::size_t>(addressed)]) == CommandPath::VendorScsi)
     return true;                               // nothing is sent, nothing is opened
@@ -278,7 +279,14 @@ bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
 bool VendorCommandSet::ReadSpiRecord(std::uint8_t* destination) {
   if (state_.DeviceCount == 0) return NoDeviceFailure();
   Opened opened;
-  if (!OpenSlot(state_.UpgradeInProgress ? state_.UpgradeSlot : state_.CurrentSlot, opened)) return false;
+  // The upgrade reads the record of the device it is upgrading; everyone else reads the
+  // active one. Upgrading with no target names no device: invalid drive.
+  std::int32_t slot = state_.CurrentSlot;
+  if (state_.UpgradeInProgress) {
+    const auto target = state_.UpgradeTarget();
+    slot = target ? static_cast<std::int32_t>(*target) : -1;
+  }
+  if (!OpenSlot(slot, opened)) return false;
 
   if (opened.path != CommandPath::VendorScsi) {
     return ReadSectors(opened.handle, kStatusRecordLba, 1, destination) ||

@@ -67,7 +67,10 @@ class VendorCommandSet {
   bool ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination);
   bool WriteSpi(std::uint32_t address, std::uint32_t length, const std::uint8_t* source);
   bool EraseSpi(std::uint32_t address, std::uint32_t length);
-  // A mode change of the UpgradeSlot device, or of the CurrentSlot one when none is set.
+  // A mode change of the upgrade target. A controller reached by vendor SCSI frames has no
+  // modes: when the target (or, with no target, the CurrentSlot device) is one, nothing is
+  // sent and the answer is true. Otherwise the code is sent to the upgrade target only;
+  // with none set, the no-upgrade-mode failure.
   bool SetControllerMode(std::uint8_t code);
   // The device's current status record (512 bytes).
   bool ReadSpiRecord(std::uint8_t* destination);

@@ -95,17 +95,16 @@ std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& i
   DetectionTables& t = result.tables;
   std::int32_t found = 0;
   std::int32_t probed = 0;
-  const bool upgrading = input.upgradeSlot >= 0 && input.upgradeSlot < kNoUpgradeSlot;
   Sector response{};
 
   for (unsigned k = 0; k < kMaxPhysicalDrives; ++k) {
     Pump(pump);
     // The device being upgraded is not probed (its controller is busy with its flash): it
     // keeps its slot value. It is recognised by the disk number its slot records.
-    if (upgrading && k == SlotDisk(input.upgradeSlotValue)) {
+    if (input.upgradeSlotValue && k == SlotDisk(*input.upgradeSlotValue)) {
       if (found < kMaxDeviceSlots) {
         result.upgradeSlotIndex = found;
-        t.deviceSlots[static_cast<std::size_t>(found++)] = input.upgradeSlotValue;
+        t.deviceSlots[static_cast<std::size_t>(found++)] = *input.upgradeSlotValue;
       }
       if (++probed == input.physicalDriveCount) break;
       continue;

@@ -35,8 +35,9 @@ struct DetectionInput {
   std::vector<std::string> driveLetters;
   std::int32_t driveLetterCount = 0;
   std::int32_t physicalDriveCount = 0;
-  std::int32_t upgradeSlot = kNoUpgradeSlot;
-  DeviceSlot upgradeSlotValue = 0;  // DeviceSlots[upgradeSlot] when the run was asked for
+  // DeviceSlots[UpgradeTarget()] when the run was asked for during flash work: that
+  // device is not probed but keeps this value.
+  std::optional<DeviceSlot> upgradeSlotValue;
 };
 
 // The tables a detection run fills. Rows and slots past the counts keep what earlier runs

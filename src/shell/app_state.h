@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "device/transport.h"
@@ -90,6 +91,17 @@ struct AppState {
   // Elapsed-time clock.
   DateTime StartTime = 0;
   DateTime CurrentTime = 0;
+
+  // The slot whose controller flash work addresses, or nothing. `UpgradeSlot` holds the
+  // stored value (256 when none, as the firmware actions set and reset it); every reader
+  // asks here, so a value that names no slot (256, negative, past the table) means "none"
+  // everywhere alike.
+  std::optional<std::size_t> UpgradeTarget() const {
+    if (UpgradeSlot < 0 || UpgradeSlot >= kMaxDeviceSlots) return std::nullopt;
+    return static_cast<std::size_t>(UpgradeSlot);
+  }
+  bool IsUpgradeTarget(std::size_t slot) const { return UpgradeTarget() == slot; }
+  void ClearUpgradeTarget() { UpgradeSlot = kNoUpgradeSlot; }
 
   // Releases the firmware image, if one is loaded.
   void ReleaseImage() {

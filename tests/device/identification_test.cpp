@@ -202,8 +202,7 @@ TEST_F(IdentificationTest, TheDeviceBeingUpgradedKeepsItsSlotAndIsNotProbed) {
   world.AddEnclosure(3, Usb(VendorLayout::OnePrefix));
   world.AddEnclosure(2, Attached(Attachment::Sata));  // came while upgrading disk 3
   DetectionInput input = Counted();
-  input.upgradeSlot = 1;          // the second slot of the earlier run...
-  input.upgradeSlotValue = 0xA3;  // ...held disk 3
+  input.upgradeSlotValue = 0xA3;  // the device being upgraded held disk 3
   world.ClearLogs();
   const DetectionResult result = RunDetection(transport, input, DetectionTables{});
   EXPECT_THAT(SlotsOf(result), ElementsAre(0x51, 0x52, 0xA3));
