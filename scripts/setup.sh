@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
+  cmake ninja-build g++ clang clang-format libclang-rt-14-dev pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation
@@ -27,6 +27,8 @@ if ((${#missing[@]})); then
 fi
 
 BUILD_DIR=${BUILD_DIR:-build}
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" > "$BUILD_DIR.configure.log" 2>&1 ||
+# ccache lets the several trees (normal, sanitizers, fuzzing) rebuild only what changed.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD} CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" > "$BUILD_DIR.configure.log" 2>&1 ||
   { cat "$BUILD_DIR.configure.log"; exit 1; }
 cmake --build "$BUILD_DIR"
