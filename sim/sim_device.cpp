@@ -101,7 +101,7 @@ bool AnswerStandard(ScsiRequest& request, const std::string& vendor, const std::
         completed = false;
         return true;
       }
-      std::memcpy(request.data, answer, length);
+      if (length > 0) std::memcpy(request.data, answer, length);  // allocation length 0: no data moves
       SetGood(request);
       return true;
     }
