@@ -1,15 +1,17 @@
 #include "sim/scenario.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "sim/sim_world.h"
@@ -686,19 +688,57 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
 }
 
 std::optional<Scenario> LoadScenarioFile(const std::string& path, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  // Opened without waiting (a FIFO would otherwise block until a writer comes), then
+  // judged by what was opened: only a regular file of a scenario's size is read.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     error = path + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) {
-    error = path + ": cannot be read";
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    error = path + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
+  if (S_ISDIR(info.st_mode)) {
+    error = path + ": is a directory, not a scenario file";
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + ": is not a regular file, so not a scenario file";
+    return std::nullopt;
+  }
+  const std::string tooLarge = path + ": is larger than " +
+                               std::to_string(kMaxScenarioBytes / (1024 * 1024)) +
+                               " MiB; a scenario file is a small text";
+  if (info.st_size > static_cast<off_t>(kMaxScenarioBytes)) {
+    error = tooLarge;
+    return std::nullopt;
+  }
+  // Read to one byte past the limit, in case the file grew since fstat.
+  std::string content(kMaxScenarioBytes + 1, '\0');
+  std::size_t filled = 0;
+  while (filled < content.size()) {
+    const ssize_t got = read(fd, content.data() + filled, content.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = path + ": cannot be read (" + std::strerror(errno) + ")";
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  if (filled > kMaxScenarioBytes) {
+    error = tooLarge;
+    return std::nullopt;
+  }
+  content.resize(filled);
   std::string parseError;
-  auto scenario = ParseScenario(content.str(), parseError);
+  auto scenario = ParseScenario(content, parseError);
   if (!scenario) {
     error = path + ": " + parseError;
     return std::nullopt;

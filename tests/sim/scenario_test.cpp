@@ -1,6 +1,7 @@
 // Scenario files: malformed ones are refused with their line number; good ones build the
 // world and play their timeline as the clock moves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -177,6 +178,42 @@ TEST(ScenarioFileTest, UnreadableAndMalformedFilesNameTheFile) {
 
   std::ofstream(dir / "good.scn") << "disk 0\r\n";
   EXPECT_TRUE(LoadScenarioFile(dir / "good.scn", error).has_value()) << error;
+}
+
+// Whatever the path names, loading ends with a scenario or a message: a directory is not
+// an empty scenario, /dev/zero is not read without end, and a FIFO nobody writes to does
+// not block.
+TEST(ScenarioFileTest, OnlyARegularFileOfAScenariosSizeIsRead) {
+  caspira::testing::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  ASSERT_EQ(mkfifo((dir / "fifo.scn").c_str(), 0600), 0);
+  const std::string comment = "# " + std::string(98, 'x') + "\n";  // 100 bytes
+  {
+    std::ofstream full(dir / "full.scn");
+    for (std::size_t n = 0; n < kMaxScenarioBytes / comment.size(); ++n) full << comment;
+    full << std::string(kMaxScenarioBytes % comment.size(), '\n');
+    std::ofstream large(dir / "large.scn");
+    for (std::size_t n = 0; n <= kMaxScenarioBytes / comment.size(); ++n) large << comment;
+  }
+  ASSERT_EQ(std::filesystem::file_size(dir / "full.scn"), kMaxScenarioBytes);
+
+  struct Case {
+    std::string path;
+    std::string says;
+  };
+  const Case cases[] = {
+      {dir.path(), dir.path() + ": is a directory, not a scenario file"},
+      {dir / "fifo.scn", dir / "fifo.scn" + ": is not a regular file, so not a scenario file"},
+      {"/dev/zero", "/dev/zero: is not a regular file, so not a scenario file"},
+      {dir / "large.scn", dir / "large.scn" + ": is larger than 1 MiB; a scenario file is a small text"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(LoadScenarioFile(c.path, error).has_value()) << c.path;
+    EXPECT_EQ(error, c.says);
+  }
+  std::string error;
+  EXPECT_TRUE(LoadScenarioFile(dir / "full.scn", error).has_value()) << error;
 }
 
 }  // namespace
