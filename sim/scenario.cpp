@@ -31,6 +31,21 @@ std::string Quoted(const std::string& word) {
   return "\"" + word + "\"";
 }
 
+// Limits of the scenario's numbers. Times: a step, a rebuild or a scan, an idle time up to
+// about four months of world time; a duration short enough to end at once is a millisecond.
+constexpr double kMaxSeconds = 10000000;
+constexpr double kMinDurationSeconds = 0.001;
+constexpr std::uint64_t kMaxSectorsPerSecond = 1000000000000ull;
+constexpr std::uint64_t kMaxCount = 1000000;
+constexpr std::uint64_t kMaxDelayMilliseconds = 3600000;
+
+// A limit as the scenario would write it: 0.001, 1, 10000000.
+std::string NumberText(double value) {
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  return ec == std::errc() ? std::string(buffer, end) : std::to_string(value);
+}
+
 std::vector<std::string> Tokenize(std::string_view line) {
   std::vector<std::string> tokens;
   std::size_t i = 0;
@@ -99,15 +114,20 @@ class Words {
     if (!value) Fail(statement_ + " needs " + what + ", not " + Quoted(word));
     return *value;
   }
-  std::uint64_t IntegerUpTo(const std::string& what, std::uint64_t max) {
+  std::uint64_t IntegerUpTo(const std::string& what, std::uint64_t max) { return IntegerIn(what, 0, max); }
+  std::uint64_t IntegerIn(const std::string& what, std::uint64_t min, std::uint64_t max) {
     const std::uint64_t value = Integer(what);
     if (value > max) Fail(what + " " + std::to_string(value) + " is above " + std::to_string(max));
+    if (value < min) Fail(what + " " + std::to_string(value) + " is below " + std::to_string(min));
     return value;
   }
-  double Seconds(const std::string& what) {
-    const std::string word = Next(what);
+  // A number of seconds from `min` to `max`; `what` names it in the messages.
+  double SecondsIn(const std::string& what, double min, double max) {
+    const std::string word = Next("a number of seconds");
     const auto value = ToNumber(word);
-    if (!value) Fail(statement_ + " needs " + what + ", not " + Quoted(word));
+    if (!value) Fail(statement_ + " needs a number of seconds, not " + Quoted(word));
+    if (*value < min || *value > max)
+      Fail(what + " is " + NumberText(min) + " to " + NumberText(max) + " seconds, not " + Quoted(word));
     return *value;
   }
   unsigned Drive() {
@@ -174,15 +194,18 @@ std::uint8_t Mode(Words& w) {
 }
 
 std::uint32_t FlashSize(Words& w) {
-  std::string word = w.Next("a flash size");
+  const std::string word = w.Next("a flash size");
+  std::string digits = word;
   std::uint64_t scale = 1;
-  if (!word.empty() && (word.back() == 'K' || word.back() == 'M')) {
-    scale = word.back() == 'K' ? 1024 : 1024 * 1024;
-    word.pop_back();
+  if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'M')) {
+    scale = digits.back() == 'K' ? 1024 : 1024 * 1024;
+    digits.pop_back();
   }
-  const auto value = ToInteger(word);
-  const std::uint64_t size = value ? *value * scale : 0;
-  if (!value || size < kFlashSectorSize || size > 0x1000000 || (size & (size - 1)) != 0)
+  constexpr std::uint64_t kMaxFlash = 0x1000000;
+  const auto value = ToInteger(digits);
+  // Compared before scaling, so that a huge count of K cannot wrap to a small size.
+  const std::uint64_t size = value && *value <= kMaxFlash / scale ? *value * scale : 0;
+  if (size < kFlashSectorSize || (size & (size - 1)) != 0)
     Fail("a flash size is a power of two from 4K to 16M, not " + Quoted(word));
   return static_cast<std::uint32_t>(size);
 }
@@ -243,8 +266,10 @@ std::map<std::string, std::function<void()>> DiskOptions(Words& w, SimDisk& disk
 }
 
 void SpeedOptions(Words& w, std::map<std::string, std::function<void()>>& options, ActivitySpeed& speed) {
-  options["seconds"] = [&] { speed.seconds = w.Seconds("a number of seconds"); };
-  options["rate"] = [&] { speed.sectorsPerSecond = static_cast<double>(w.Integer("sectors per second")); };
+  options["seconds"] = [&] { speed.seconds = w.SecondsIn("a duration", kMinDurationSeconds, kMaxSeconds); };
+  options["rate"] = [&] {
+    speed.sectorsPerSecond = static_cast<double>(w.IntegerIn("sectors per second", 1, kMaxSectorsPerSecond));
+  };
 }
 
 std::vector<std::uint64_t> Lbas(Words& w) {
@@ -260,7 +285,8 @@ RequestMatch Match(Words& w, std::optional<unsigned>& count, bool counted) {
       "a request kind",
       {{"open", "open"}, {"any", "any"}, {"scsi", "scsi"}, {"vendor", "vendor"}, {"ata", "ata"}});
   std::map<std::string, std::function<void()>> options;
-  if (counted) options["count"] = [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); };
+  if (counted)
+    options["count"] = [&] { count = static_cast<unsigned>(w.IntegerIn("a count", 1, kMaxCount)); };
   if (kind == "open") {
     match = RequestMatch::Open();
   } else if (kind == "any") {
@@ -362,9 +388,11 @@ Apply ParseVolume(Args& a) {
   Words& w = a.w;
   VolumeConfig volume;
   volume.name = w.Next("a volume name");
+  if (volume.name.empty()) Fail("a volume name is not empty");
   const std::string on = w.Next("drive N or none");
   if (on == "drive") {
     volume.disk = w.Drive();
+    RequireDrive(a.known, *volume.disk);
   } else if (on != "none") {
     Fail("a volume lies on \"drive N\" or on \"none\", not " + Quoted(on));
   }
@@ -411,7 +439,7 @@ Apply ParseRaid(Args& a) {
       {"sectors", [&] { sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
       {"config-version", [&] { configVersion = static_cast<std::uint8_t>(w.IntegerUpTo("a version", 255)); }},
       {"suffix", [&] { suffix = w.Next("a firmware suffix"); }},
-      {"autoscan-idle", [&] { idle = w.Seconds("a number of seconds"); }},
+      {"autoscan-idle", [&] { idle = w.SecondsIn("an idle time", kMinAutoScanIdleSeconds, kMaxSeconds); }},
   });
   if (sectors) a.known.explicitSectors[a.drive] = true;
   const bool fixedCapacity = a.known.explicitSectors[a.drive];
@@ -540,12 +568,14 @@ Apply ParseFailEvery(Args& a) {
 }
 
 Apply ParseDelay(Args& a) {
-  std::string word = a.w.Next("a delay in milliseconds");
-  if (word.size() > 2 && word.compare(word.size() - 2, 2, "ms") == 0) word.resize(word.size() - 2);
-  const auto ms = ToInteger(word);
-  if (!ms || *ms > 3600000) Fail("a delay is a number of milliseconds, not " + Quoted(word));
+  const std::string word = a.w.Next("a delay in milliseconds");
+  std::string digits = word;
+  if (digits.size() > 2 && digits.compare(digits.size() - 2, 2, "ms") == 0) digits.resize(digits.size() - 2);
+  const auto ms = ToInteger(digits);
+  if (!ms || *ms > kMaxDelayMilliseconds)
+    Fail("a delay is 0 to " + std::to_string(kMaxDelayMilliseconds) + " milliseconds, not " + Quoted(word));
   std::optional<unsigned> count;
-  a.w.Options({{"count", [&] { count = static_cast<unsigned>(a.w.IntegerUpTo("a count", 1000000)); }}});
+  a.w.Options({{"count", [&] { count = static_cast<unsigned>(a.w.IntegerIn("a count", 1, kMaxCount)); }}});
   const auto delay = std::chrono::milliseconds(*ms);
   return Always([drive = a.drive, delay, count](SimWorld& world) { world.Delay(drive, delay, count); });
 }
@@ -554,7 +584,7 @@ Apply ParseCorruptRecord(Args& a) {
   const RecordCorruption mode = a.w.Choice<RecordCorruption>(
       "a corruption", {{"sum", RecordCorruption::BadSum}, {"garbage", RecordCorruption::Garbage}});
   std::optional<unsigned> count;
-  a.w.Options({{"count", [&] { count = static_cast<unsigned>(a.w.IntegerUpTo("a count", 1000000)); }}});
+  a.w.Options({{"count", [&] { count = static_cast<unsigned>(a.w.IntegerIn("a count", 1, kMaxCount)); }}});
   return Always([drive = a.drive, mode, count](SimWorld& world) { world.CorruptRecord(drive, mode, count); });
 }
 
@@ -671,6 +701,9 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
         if (tokens.size() < 2) Fail("\"at\" needs a time in seconds");
         const auto seconds = ToNumber(tokens[1]);
         if (!seconds) Fail("\"at\" needs a time in seconds, not " + Quoted(tokens[1]));
+        if (*seconds > kMaxSeconds)
+          Fail("\"at\" needs a time of 0 to " + NumberText(kMaxSeconds) + " seconds, not " +
+               Quoted(tokens[1]));
         step.atSeconds = *seconds;
         tokens.erase(tokens.begin(), tokens.begin() + 2);
         if (tokens.empty()) Fail("\"at\" needs a statement after its time");
