@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         Probes{"Sata", Attached(Attachment::Sata), true, true, false, false, false, false},
         Probes{"AtaOnly", Attached(Attachment::AtaOnly), false, true, false, false, false, false},
         Probes{"PlainDisk", std::nullopt, false, false, false, false, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SimTest, InformationSectorCarriesRevisionAndModelInAtaStringOrder) {
   EnclosureConfig c;

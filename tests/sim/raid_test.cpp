@@ -37,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
         PortEvent{"InitializeP1", 0x13, [](SimWorld& w) { return w.InitializeDisk(1, Port::P1); }, 0x33},
         PortEvent{"FailP0", 0x33, [](SimWorld& w) { return w.FailDisk(1, Port::P0); }, 0x39},
         PortEvent{"FailP1", 0x33, [](SimWorld& w) { return w.FailDisk(1, Port::P1); }, 0x93}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SimTest, AnAbsentDiskLeavesItsFieldsEmpty) {
   world.AddEnclosure(1, Sata());
@@ -150,7 +150,7 @@ TEST_P(ShortIdleTest, AutoScanStillWaitsASecond) {
 
 INSTANTIATE_TEST_SUITE_P(IdleTimes, ShortIdleTest,
                          ::testing::Values(0.0, 1e-300, -5.0, std::numeric_limits<double>::quiet_NaN()),
-                         [](const auto& param) { return "Case" + std::to_string(param.index); });
+                         [](const auto& test) { return "Case" + std::to_string(test.index); });
 
 TEST_F(SimTest, BadSectorsFillARingOfTenAndTheCountStopsAt255) {
   world.AddEnclosure(1, Sata());

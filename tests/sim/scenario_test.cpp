@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A volume on a drive nobody described, or with no name.
         Malformed{"disk 0\nvolume E drive 7\n", 2, "drive 7 is not described before this line"},
         Malformed{"volume \"\" none\n", 1, "a volume name is not empty"}),
-    [](const auto& param) { return "Case" + std::to_string(param.index); });
+    [](const auto& test) { return "Case" + std::to_string(test.index); });
 
 TEST(ScenarioRangeTest, NumbersAtTheEndsOfTheirRangesAreTaken) {
   std::string error;

@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadLine{{"--dump", "d.json"}, "--screenshot, --dump and --print-log need --run-for"},
         BadLine{{"--fast"}, "unknown option --fast"},
         BadLine{{"a.scn", "b.scn"}, "only one scenario file can be given"}),
-    [](const auto& param) { return "Case" + std::to_string(param.index); });
+    [](const auto& test) { return "Case" + std::to_string(test.index); });
 
 }  // namespace
 }  // namespace caspira::sim::testing
