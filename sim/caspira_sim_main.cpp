@@ -30,8 +30,16 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  caspira::ProgramOptions options;
+  options.speed = line->speed;
+  options.pressStart = line->pressStart;
+  options.runForSeconds = line->runForSeconds;
+  options.screenshotPath = line->screenshotPath;
+  options.dumpPath = line->dumpPath;
+  options.printLog = line->printLog;
+
   caspira::SystemClock wallClock;
-  caspira::ScaledClock clock(wallClock, line->program.speed);
+  caspira::ScaledClock clock(wallClock, options.speed);
   caspira::sim::SimWorld world(clock);
   world.Load(*scenario);
   for (const std::string& note : world.EventLog())
@@ -41,7 +49,7 @@ int main(int argc, char** argv) {
   if (auto* changes = world.DeviceChanges()) changes->TakeNotifications();
 
   int qtArgc = 1;
-  return caspira::RunProgram(qtArgc, argv, world, clock, line->program, [&world](caspira::TForm1& form) {
+  return caspira::RunProgram(qtArgc, argv, world, clock, options, [&world](caspira::TForm1& form) {
     // Keeps the world's time moving, so that scheduled events (a drive unplugged, say)
     // happen even while nobody asks.
     auto* timer = new QTimer(&form);

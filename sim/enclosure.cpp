@@ -4,8 +4,6 @@
 #include <cstring>
 #include <utility>
 
-#include "device/device_slot.h"
-
 namespace caspira::sim {
 namespace {
 
@@ -13,6 +11,14 @@ using Path = ControllerCommand::Path;
 using Kind = ControllerCommand::Kind;
 
 constexpr std::size_t kMaxCommandLog = 50000;
+
+// Sectors the controller answers itself (on SATA and ATA attachments) or takes commands in.
+constexpr std::uint32_t kSettingsMailboxLba = 20;  // the one mailbox sector a USB bridge passes on
+constexpr std::uint32_t kLiveRecordLba = 33;
+constexpr std::uint32_t kInfoSectorLba = 58;
+constexpr std::uint32_t kLastFlashReadLba = 60;
+constexpr std::uint32_t kFirstMailboxLba = 3;
+constexpr std::uint32_t kLastMailboxLba = 130;
 
 // Mailbox commands.
 constexpr std::uint8_t kCmdFlashRead = 0x00;
@@ -97,7 +103,7 @@ SectorBytes Enclosure::InfoSector() const {
 }
 
 bool Enclosure::Scsi(ScsiRequest& request, Work& work) {
-  if (request.cdb[0] == kVendorPrefix) {
+  if (request.cdb[0] == scsi::kVendorFrame) {
     if (IsUsb()) return Vendor(request, work);
     SetCheckCondition(request, scsi::kIllegalRequest, scsi::kAscInvalidOpcode);
     return true;
@@ -148,17 +154,17 @@ bool Enclosure::ReadWrite(ScsiRequest& request, Work& work) {
 
 bool Enclosure::ReadSpecial(std::uint32_t lba, std::uint8_t* out) {
   if (IsUsb()) return false;
-  if (lba == kStatusRecordLba) {
+  if (lba == kLiveRecordLba) {
     const StatusRecordBytes record = RecordForRead();
     std::memcpy(out, record.data(), record.size());
     return true;
   }
-  if (lba == kControllerInfoLba && config_.attachment == Attachment::Sata) {
+  if (lba == kInfoSectorLba && config_.attachment == Attachment::Sata) {
     const SectorBytes info = InfoSector();
     std::memcpy(out, info.data(), info.size());
     return true;
   }
-  if (lba == kFlashDataLba) {
+  if (lba == kLastFlashReadLba) {
     std::memcpy(out, lastFlashRead_.data(), lastFlashRead_.size());
     return true;
   }
@@ -166,7 +172,7 @@ bool Enclosure::ReadSpecial(std::uint32_t lba, std::uint8_t* out) {
 }
 
 bool Enclosure::Mailbox(std::uint32_t lba, const std::uint8_t* s, Work& work) {
-  if (lba < kFirstVaryingMailboxLba || lba > kLastVaryingMailboxLba) return false;
+  if (lba < kFirstMailboxLba || lba > kLastMailboxLba) return false;
   if (s[0] != kControllerTag[0] || s[1] != kControllerTag[1]) return false;
   std::uint32_t sum = 0;
   for (std::size_t i = 7; i <= 509; ++i) sum += s[i];
@@ -175,7 +181,7 @@ bool Enclosure::Mailbox(std::uint32_t lba, const std::uint8_t* s, Work& work) {
   const std::uint8_t parameter = s[3];
   // Over USB the controller takes only the settings and scan commands from sector 20; its
   // flash and modes are reached through vendor frames.
-  if (IsUsb() && !(lba == kMailboxLba && (code == kCmdSettings || code == kCmdScan))) return false;
+  if (IsUsb() && !(lba == kSettingsMailboxLba && (code == kCmdSettings || code == kCmdScan))) return false;
 
   ControllerCommand c;
   c.path = Path::Mailbox;
@@ -244,7 +250,7 @@ bool Enclosure::Mailbox(std::uint32_t lba, const std::uint8_t* s, Work& work) {
 bool Enclosure::Vendor(ScsiRequest& request, Work& work) {
   const std::size_t op = config_.vendorLayout == VendorLayout::OnePrefix ? 1 : 2;
   const auto& cdb = request.cdb;
-  if (op == 2 && cdb[1] != kVendorPrefix) {
+  if (op == 2 && cdb[1] != scsi::kVendorFrame) {
     SetCheckCondition(request, scsi::kIllegalRequest, scsi::kAscInvalidOpcode);
     return true;
   }

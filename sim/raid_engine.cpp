@@ -227,16 +227,27 @@ bool RaidEngine::StartAutoScan() {
   return false;
 }
 
+double RaidEngine::AutoScanIdleSeconds() const {
+  const double idle = state_.autoScanIdleSeconds;
+  return idle >= kMinAutoScanIdleSeconds ? idle : kMinAutoScanIdleSeconds;  // NaN too
+}
+
+// Every pass of the loop either runs to `seconds` or ends an activity, and the next
+// activity starts at least the minimum idle time after one ends; so the loop passes at
+// most twice per second of world time.
 void RaidEngine::AdvanceTo(double seconds) {
   while (now_ < seconds) {
     if (!activity_) {
       if ((state_.raidSettingSource & kSettingAutoScan) == 0) break;
-      const double due = idleSince_ + std::max(state_.autoScanIdleSeconds, 0.0);
+      const double due = idleSince_ + AutoScanIdleSeconds();
       if (due > seconds) break;
       now_ = std::max(now_, due);
       if (!StartAutoScan()) {
-        idleSince_ = now_;
-        if (state_.autoScanIdleSeconds <= 0) break;
+        // No disk to scan, and nothing changes that before this call returns: the retries
+        // every idle time up to `seconds` would fail alike, so only the last one counts.
+        const double idle = AutoScanIdleSeconds();
+        idleSince_ = now_ + std::floor((seconds - now_) / idle) * idle;
+        break;
       }
       continue;
     }

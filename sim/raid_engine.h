@@ -66,6 +66,7 @@ class RaidEngine {
   void Finish(bool completed);
   void UpdatePercent();
   bool StartAutoScan();
+  double AutoScanIdleSeconds() const;
   static double RateFor(const ActivitySpeed& speed, double sectors);
 
   RaidState state_;

@@ -1,15 +1,17 @@
 #include "sim/scenario.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "sim/sim_world.h"
@@ -27,6 +29,21 @@ struct ParseError {
 
 std::string Quoted(const std::string& word) {
   return "\"" + word + "\"";
+}
+
+// Limits of the scenario's numbers. Times: a step, a rebuild or a scan, an idle time up to
+// about four months of world time; a duration short enough to end at once is a millisecond.
+constexpr double kMaxSeconds = 10000000;
+constexpr double kMinDurationSeconds = 0.001;
+constexpr std::uint64_t kMaxSectorsPerSecond = 1000000000000ull;
+constexpr std::uint64_t kMaxCount = 1000000;
+constexpr std::uint64_t kMaxDelayMilliseconds = 3600000;
+
+// A limit as the scenario would write it: 0.001, 1, 10000000.
+std::string NumberText(double value) {
+  char buffer[64];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  return ec == std::errc() ? std::string(buffer, end) : std::to_string(value);
 }
 
 std::vector<std::string> Tokenize(std::string_view line) {
@@ -97,15 +114,20 @@ class Words {
     if (!value) Fail(statement_ + " needs " + what + ", not " + Quoted(word));
     return *value;
   }
-  std::uint64_t IntegerUpTo(const std::string& what, std::uint64_t max) {
+  std::uint64_t IntegerUpTo(const std::string& what, std::uint64_t max) { return IntegerIn(what, 0, max); }
+  std::uint64_t IntegerIn(const std::string& what, std::uint64_t min, std::uint64_t max) {
     const std::uint64_t value = Integer(what);
     if (value > max) Fail(what + " " + std::to_string(value) + " is above " + std::to_string(max));
+    if (value < min) Fail(what + " " + std::to_string(value) + " is below " + std::to_string(min));
     return value;
   }
-  double Seconds(const std::string& what) {
-    const std::string word = Next(what);
+  // A number of seconds from `min` to `max`; `what` names it in the messages.
+  double SecondsIn(const std::string& what, double min, double max) {
+    const std::string word = Next("a number of seconds");
     const auto value = ToNumber(word);
-    if (!value) Fail(statement_ + " needs " + what + ", not " + Quoted(word));
+    if (!value) Fail(statement_ + " needs a number of seconds, not " + Quoted(word));
+    if (*value < min || *value > max)
+      Fail(what + " is " + NumberText(min) + " to " + NumberText(max) + " seconds, not " + Quoted(word));
     return *value;
   }
   unsigned Drive() {
@@ -172,15 +194,18 @@ std::uint8_t Mode(Words& w) {
 }
 
 std::uint32_t FlashSize(Words& w) {
-  std::string word = w.Next("a flash size");
+  const std::string word = w.Next("a flash size");
+  std::string digits = word;
   std::uint64_t scale = 1;
-  if (!word.empty() && (word.back() == 'K' || word.back() == 'M')) {
-    scale = word.back() == 'K' ? 1024 : 1024 * 1024;
-    word.pop_back();
+  if (!digits.empty() && (digits.back() == 'K' || digits.back() == 'M')) {
+    scale = digits.back() == 'K' ? 1024 : 1024 * 1024;
+    digits.pop_back();
   }
-  const auto value = ToInteger(word);
-  const std::uint64_t size = value ? *value * scale : 0;
-  if (!value || size < kFlashSectorSize || size > 0x1000000 || (size & (size - 1)) != 0)
+  constexpr std::uint64_t kMaxFlash = 0x1000000;
+  const auto value = ToInteger(digits);
+  // Compared before scaling, so that a huge count of K cannot wrap to a small size.
+  const std::uint64_t size = value && *value <= kMaxFlash / scale ? *value * scale : 0;
+  if (size < kFlashSectorSize || (size & (size - 1)) != 0)
     Fail("a flash size is a power of two from 4K to 16M, not " + Quoted(word));
   return static_cast<std::uint32_t>(size);
 }
@@ -241,8 +266,10 @@ std::map<std::string, std::function<void()>> DiskOptions(Words& w, SimDisk& disk
 }
 
 void SpeedOptions(Words& w, std::map<std::string, std::function<void()>>& options, ActivitySpeed& speed) {
-  options["seconds"] = [&] { speed.seconds = w.Seconds("a number of seconds"); };
-  options["rate"] = [&] { speed.sectorsPerSecond = static_cast<double>(w.Integer("sectors per second")); };
+  options["seconds"] = [&] { speed.seconds = w.SecondsIn("a duration", kMinDurationSeconds, kMaxSeconds); };
+  options["rate"] = [&] {
+    speed.sectorsPerSecond = static_cast<double>(w.IntegerIn("sectors per second", 1, kMaxSectorsPerSecond));
+  };
 }
 
 std::vector<std::uint64_t> Lbas(Words& w) {
@@ -258,7 +285,8 @@ RequestMatch Match(Words& w, std::optional<unsigned>& count, bool counted) {
       "a request kind",
       {{"open", "open"}, {"any", "any"}, {"scsi", "scsi"}, {"vendor", "vendor"}, {"ata", "ata"}});
   std::map<std::string, std::function<void()>> options;
-  if (counted) options["count"] = [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); };
+  if (counted)
+    options["count"] = [&] { count = static_cast<unsigned>(w.IntegerIn("a count", 1, kMaxCount)); };
   if (kind == "open") {
     match = RequestMatch::Open();
   } else if (kind == "any") {
@@ -281,304 +309,374 @@ RequestMatch Match(Words& w, std::optional<unsigned>& count, bool counted) {
   return match;
 }
 
-Apply ParseStatement(Words& w, Known& known) {
-  const std::string statement = w.Next("a statement");
-  w.Begin(statement);
+// What a statement's handler gets: its words after the leading arguments, what the parser
+// knows of the world, and the leading arguments the table asked for.
+struct Args {
+  Words& w;
+  Known& known;
+  unsigned drive = 0;
+  Port port = Port::P0;
+};
 
-  if (statement == "disk") {
-    const unsigned drive = w.Drive();
-    PlainDiskConfig config;
-    w.Options({
-        {"model", [&] { config.model = w.Next("a model"); }},
-        {"serial", [&] { config.serial = w.Next("a serial number"); }},
-        {"revision", [&] { config.revision = w.Next("a revision"); }},
-        {"sectors", [&] { config.sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
-    });
-    known.drives.insert(drive);
-    known.enclosures.erase(drive);
-    return Always([=](SimWorld& world) { world.AddDisk(drive, config); });
+// The drive a statement names, and what it must be by then.
+enum class Target : std::uint8_t {
+  None,       // no drive first
+  Describes,  // a drive number the statement describes (anew, or again)
+  Drive,      // a drive described earlier in the file
+  Enclosure,  // an enclosure described earlier in the file
+};
+
+// Whether the drive comes with a port, and whether anything may follow the leading
+// arguments (the statement's own words are read by its handler).
+enum class Leading : std::uint8_t { DriveOnly, DriveAndPort };
+enum class Rest : std::uint8_t { Handler, Nothing };
+
+struct Statement {
+  const char* keyword;
+  Target target;
+  Leading leading;
+  Rest rest;
+  Apply (*parse)(Args& a);
+};
+
+// ---- the world ----
+
+Apply ParseDisk(Args& a) {
+  Words& w = a.w;
+  PlainDiskConfig config;
+  w.Options({
+      {"model", [&] { config.model = w.Next("a model"); }},
+      {"serial", [&] { config.serial = w.Next("a serial number"); }},
+      {"revision", [&] { config.revision = w.Next("a revision"); }},
+      {"sectors", [&] { config.sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
+  });
+  a.known.drives.insert(a.drive);
+  a.known.enclosures.erase(a.drive);
+  return Always([drive = a.drive, config](SimWorld& world) { world.AddDisk(drive, config); });
+}
+
+Apply ParseEnclosure(Args& a) {
+  Words& w = a.w;
+  EnclosureConfig config;
+  config.attachment = w.Choice<Attachment>(
+      "an attachment", {{"usb", Attachment::Usb}, {"sata", Attachment::Sata}, {"ata", Attachment::AtaOnly}});
+  w.Options({
+      {"layout",
+       [&] {
+         config.vendorLayout = w.Choice<VendorLayout>(
+             "a layout", {{"one-prefix", VendorLayout::OnePrefix}, {"two-prefix", VendorLayout::TwoPrefix}});
+       }},
+      {"query-only", [&] { config.answersInfoKind = false; }},
+      {"revision", [&] { config.revision = w.Next("a revision"); }},
+      {"model", [&] { config.model = w.Next("a model"); }},
+      {"serial", [&] { config.serial = w.Next("a serial number"); }},
+      {"flash", [&] { config.flashSize = FlashSize(w); }},
+  });
+  a.known.drives.insert(a.drive);
+  a.known.enclosures.insert(a.drive);
+  a.known.explicitSectors[a.drive] = false;
+  return Always([drive = a.drive, config](SimWorld& world) { world.AddEnclosure(drive, config); });
+}
+
+Apply ParseUnopenable(Args& a) {
+  a.known.drives.insert(a.drive);
+  a.known.enclosures.erase(a.drive);
+  return Always([drive = a.drive](SimWorld& world) { world.AddUnopenableDrive(drive); });
+}
+
+Apply ParseVolume(Args& a) {
+  Words& w = a.w;
+  VolumeConfig volume;
+  volume.name = w.Next("a volume name");
+  if (volume.name.empty()) Fail("a volume name is not empty");
+  const std::string on = w.Next("drive N or none");
+  if (on == "drive") {
+    volume.disk = w.Drive();
+    RequireDrive(a.known, *volume.disk);
+  } else if (on != "none") {
+    Fail("a volume lies on \"drive N\" or on \"none\", not " + Quoted(on));
   }
-  if (statement == "enclosure") {
-    const unsigned drive = w.Drive();
-    EnclosureConfig config;
-    config.attachment = w.Choice<Attachment>(
-        "an attachment",
-        {{"usb", Attachment::Usb}, {"sata", Attachment::Sata}, {"ata", Attachment::AtaOnly}});
-    w.Options({
-        {"layout",
-         [&] {
-           config.vendorLayout = w.Choice<VendorLayout>(
-               "a layout",
-               {{"one-prefix", VendorLayout::OnePrefix}, {"two-prefix", VendorLayout::TwoPrefix}});
-         }},
-        {"query-only", [&] { config.answersInfoKind = false; }},
-        {"revision", [&] { config.revision = w.Next("a revision"); }},
-        {"model", [&] { config.model = w.Next("a model"); }},
-        {"serial", [&] { config.serial = w.Next("a serial number"); }},
-        {"flash", [&] { config.flashSize = FlashSize(w); }},
-    });
-    known.drives.insert(drive);
-    known.enclosures.insert(drive);
-    known.explicitSectors[drive] = false;
-    return Always([=](SimWorld& world) { world.AddEnclosure(drive, config); });
-  }
-  if (statement == "unopenable") {
-    const unsigned drive = w.Drive();
-    w.End();
-    known.drives.insert(drive);
-    known.enclosures.erase(drive);
-    return Always([=](SimWorld& world) { world.AddUnopenableDrive(drive); });
-  }
-  if (statement == "remove-drive") {
-    const unsigned drive = w.Drive();
-    w.End();
-    RequireDrive(known, drive);
-    return Always([=](SimWorld& world) { world.RemoveDrive(drive); });
-  }
-  if (statement == "unplug" || statement == "plug") {
-    const unsigned drive = w.Drive();
-    w.End();
-    RequireDrive(known, drive);
-    if (statement == "unplug") return Always([=](SimWorld& world) { world.Unplug(drive); });
-    return Always([=](SimWorld& world) { world.Plug(drive); });
-  }
-  if (statement == "volume") {
-    VolumeConfig volume;
-    volume.name = w.Next("a volume name");
-    const std::string on = w.Next("drive N or none");
-    if (on == "drive") {
-      volume.disk = w.Drive();
-    } else if (on != "none") {
-      Fail("a volume lies on \"drive N\" or on \"none\", not " + Quoted(on));
+  w.Options({
+      {"type",
+       [&] {
+         volume.driveType = w.Choice<std::uint8_t>("a drive type", {{"unknown", kDriveUnknown},
+                                                                    {"noroot", kDriveNoRoot},
+                                                                    {"removable", kDriveRemovable},
+                                                                    {"fixed", kDriveFixed},
+                                                                    {"remote", kDriveRemote},
+                                                                    {"cdrom", kDriveCdRom},
+                                                                    {"ramdisk", kDriveRamDisk}});
+       }},
+      {"unopenable", [&] { volume.openable = false; }},
+  });
+  return Always([volume](SimWorld& world) { world.AddVolume(volume); });
+}
+
+Apply ParseRemoveVolume(Args& a) {
+  const std::string name = a.w.Next("a volume name");
+  a.w.End();
+  return Always([name](SimWorld& world) { world.RemoveVolume(name); });
+}
+
+// ---- an enclosure's RAID ----
+
+Apply ParseRaid(Args& a) {
+  Words& w = a.w;
+  std::optional<std::uint8_t> mode, spiMode, configVersion;
+  std::optional<bool> jumper, buzzer, autoScan;
+  std::optional<std::uint64_t> sectors;
+  std::optional<std::string> suffix;
+  std::optional<double> idle;
+  w.Options({
+      {"mode", [&] { mode = Mode(w); }},
+      {"spi-mode", [&] { spiMode = Mode(w); }},
+      {"source",
+       [&] {
+         jumper = w.Choice<bool>("a setting source", {{"jumper", true}, {"flash", false}});
+       }},
+      {"buzzer", [&] { buzzer = w.OnOff("buzzer"); }},
+      {"autoscan", [&] { autoScan = w.OnOff("autoscan"); }},
+      {"sectors", [&] { sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
+      {"config-version", [&] { configVersion = static_cast<std::uint8_t>(w.IntegerUpTo("a version", 255)); }},
+      {"suffix", [&] { suffix = w.Next("a firmware suffix"); }},
+      {"autoscan-idle", [&] { idle = w.SecondsIn("an idle time", kMinAutoScanIdleSeconds, kMaxSeconds); }},
+  });
+  if (sectors) a.known.explicitSectors[a.drive] = true;
+  const bool fixedCapacity = a.known.explicitSectors[a.drive];
+  return [=, drive = a.drive](SimWorld& world) {
+    RaidState s = world.Raid(drive);
+    if (mode) s.systemRaidMode = *mode;
+    if (spiMode || mode) s.spiRaidMode = spiMode ? *spiMode : *mode;
+    if (jumper)
+      s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & 0x0F) |
+                                                      (*jumper ? kSettingByJumper : kSettingFromFlash));
+    if (buzzer)
+      s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & ~kSettingBuzzerSounds) |
+                                                      (*buzzer ? kSettingBuzzerSounds : 0));
+    if (autoScan)
+      s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & ~kSettingAutoScan) |
+                                                      (*autoScan ? kSettingAutoScan : 0));
+    if (configVersion) s.configVersion = *configVersion;
+    if (suffix) s.firmwareSuffix = *suffix;
+    if (idle) s.autoScanIdleSeconds = *idle;
+    if (sectors) {
+      s.configuredSectors = *sectors;
+    } else if (!fixedCapacity) {
+      s.configuredSectors = CapacityOf(s.systemRaidMode, s.disks[0].sectors, s.disks[1].sectors);
     }
-    w.Options({
-        {"type",
-         [&] {
-           volume.driveType = w.Choice<std::uint8_t>("a drive type", {{"unknown", kDriveUnknown},
-                                                                      {"noroot", kDriveNoRoot},
-                                                                      {"removable", kDriveRemovable},
-                                                                      {"fixed", kDriveFixed},
-                                                                      {"remote", kDriveRemote},
-                                                                      {"cdrom", kDriveCdRom},
-                                                                      {"ramdisk", kDriveRamDisk}});
-         }},
-        {"unopenable", [&] { volume.openable = false; }},
-    });
-    return Always([=](SimWorld& world) { world.AddVolume(volume); });
-  }
-  if (statement == "remove-volume") {
-    const std::string name = w.Next("a volume name");
-    w.End();
-    return Always([=](SimWorld& world) { world.RemoveVolume(name); });
-  }
+    world.SetRaid(drive, s);
+    return std::string();
+  };
+}
 
-  // Statements about one enclosure.
-  if (statement == "raid") {
-    const unsigned drive = w.Drive();
-    RequireEnclosure(known, drive);
-    std::optional<std::uint8_t> mode, spiMode, configVersion;
-    std::optional<bool> jumper, buzzer, autoScan;
-    std::optional<std::uint64_t> sectors;
-    std::optional<std::string> suffix;
-    std::optional<double> idle;
-    w.Options({
-        {"mode", [&] { mode = Mode(w); }},
-        {"spi-mode", [&] { spiMode = Mode(w); }},
-        {"source",
-         [&] {
-           jumper = w.Choice<bool>("a setting source", {{"jumper", true}, {"flash", false}});
-         }},
-        {"buzzer", [&] { buzzer = w.OnOff("buzzer"); }},
-        {"autoscan", [&] { autoScan = w.OnOff("autoscan"); }},
-        {"sectors", [&] { sectors = w.IntegerUpTo("a sector count", 0xFFFFFFFFFFull); }},
-        {"config-version",
-         [&] { configVersion = static_cast<std::uint8_t>(w.IntegerUpTo("a version", 255)); }},
-        {"suffix", [&] { suffix = w.Next("a firmware suffix"); }},
-        {"autoscan-idle", [&] { idle = w.Seconds("a number of seconds"); }},
-    });
-    if (sectors) known.explicitSectors[drive] = true;
-    const bool fixedCapacity = known.explicitSectors[drive];
-    return [=](SimWorld& world) {
-      RaidState s = world.Raid(drive);
-      if (mode) s.systemRaidMode = *mode;
-      if (spiMode || mode) s.spiRaidMode = spiMode ? *spiMode : *mode;
-      if (jumper)
-        s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & 0x0F) |
-                                                        (*jumper ? kSettingByJumper : kSettingFromFlash));
-      if (buzzer)
-        s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & ~kSettingBuzzerSounds) |
-                                                        (*buzzer ? kSettingBuzzerSounds : 0));
-      if (autoScan)
-        s.raidSettingSource = static_cast<std::uint8_t>((s.raidSettingSource & ~kSettingAutoScan) |
-                                                        (*autoScan ? kSettingAutoScan : 0));
-      if (configVersion) s.configVersion = *configVersion;
-      if (suffix) s.firmwareSuffix = *suffix;
-      if (idle) s.autoScanIdleSeconds = *idle;
-      if (sectors) {
-        s.configuredSectors = *sectors;
-      } else if (!fixedCapacity) {
-        s.configuredSectors = CapacityOf(s.systemRaidMode, s.disks[0].sectors, s.disks[1].sectors);
-      }
-      world.SetRaid(drive, s);
-      return std::string();
-    };
-  }
-  if (statement == "port") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    RequireEnclosure(known, drive);
-    SimDisk disk;
-    bool any = false;
-    auto options = DiskOptions(w, disk, any);
-    w.Options(options);
-    const bool fixedCapacity = known.explicitSectors[drive];
-    return [=](SimWorld& world) {
-      RaidState s = world.Raid(drive);
-      SimDisk& target = s.disks[port == Port::P0 ? 0 : 1];
-      const auto defects = target.defects;
-      target = disk;
-      target.defects = defects;
-      if (!fixedCapacity)
-        s.configuredSectors = CapacityOf(s.systemRaidMode, s.disks[0].sectors, s.disks[1].sectors);
-      world.SetRaid(drive, s);
-      return std::string();
-    };
-  }
-  if (statement == "remove" || statement == "initialize" || statement == "fail" || statement == "stop-scan") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    w.End();
-    RequireEnclosure(known, drive);
-    if (statement == "remove") return [=](SimWorld& world) { return world.RemoveDisk(drive, port); };
-    if (statement == "initialize") return [=](SimWorld& world) { return world.InitializeDisk(drive, port); };
-    if (statement == "fail") return [=](SimWorld& world) { return world.FailDisk(drive, port); };
-    return [=](SimWorld& world) { return world.StopScan(drive, port); };
-  }
-  if (statement == "insert") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    RequireEnclosure(known, drive);
-    SimDisk disk;
-    bool any = false;
-    auto options = DiskOptions(w, disk, any);
-    w.Options(options);
-    const std::optional<SimDisk> given = any ? std::optional<SimDisk>(disk) : std::nullopt;
-    return [=](SimWorld& world) { return world.InsertDisk(drive, port, given); };
-  }
-  if (statement == "rebuild") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    RequireEnclosure(known, drive);
-    ActivitySpeed speed;
-    double from = 0;
-    std::map<std::string, std::function<void()>> options;
-    SpeedOptions(w, options, speed);
-    options["from"] = [&] { from = static_cast<double>(w.IntegerUpTo("a percent", 99)); };
-    w.Options(options);
-    return [=](SimWorld& world) { return world.StartRebuild(drive, port, speed, from); };
-  }
-  if (statement == "scan") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    RequireEnclosure(known, drive);
-    ActivitySpeed speed;
-    std::uint64_t first = 0, last = UINT64_MAX;
-    std::map<std::string, std::function<void()>> options;
-    SpeedOptions(w, options, speed);
-    options["first"] = [&] { first = w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull); };
-    options["last"] = [&] { last = w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull); };
-    w.Options(options);
-    return [=](SimWorld& world) { return world.StartScan(drive, port, first, last, speed); };
-  }
-  if (statement == "settings") {
-    const unsigned drive = w.Drive();
-    RequireEnclosure(known, drive);
-    std::optional<bool> buzzer, autoScan;
-    w.Options({{"buzzer", [&] { buzzer = w.OnOff("buzzer"); }},
-               {"autoscan", [&] { autoScan = w.OnOff("autoscan"); }}});
-    return [=](SimWorld& world) {
-      const RaidState s = world.Raid(drive);
-      return world.ChangeSettings(drive, buzzer.value_or((s.raidSettingSource & kSettingBuzzerSounds) != 0),
-                                  autoScan.value_or((s.raidSettingSource & kSettingAutoScan) != 0));
-    };
-  }
-  if (statement == "bad-sectors") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    RequireEnclosure(known, drive);
-    std::vector<std::uint32_t> lbas;
-    lbas.push_back(static_cast<std::uint32_t>(w.IntegerUpTo("an LBA", 0xFFFFFFFF)));
-    while (!w.AtEnd()) lbas.push_back(static_cast<std::uint32_t>(w.IntegerUpTo("an LBA", 0xFFFFFFFF)));
-    return [=](SimWorld& world) { return world.ReportBadSectors(drive, port, lbas); };
-  }
-  if (statement == "defects") {
-    const unsigned drive = w.Drive();
-    const Port port = w.PortName();
-    RequireEnclosure(known, drive);
-    const std::vector<std::uint64_t> lbas = Lbas(w);
-    return [=](SimWorld& world) { return world.AddDefects(drive, port, lbas); };
-  }
+Apply ParsePort(Args& a) {
+  SimDisk disk;
+  bool any = false;
+  auto options = DiskOptions(a.w, disk, any);
+  a.w.Options(options);
+  const bool fixedCapacity = a.known.explicitSectors[a.drive];
+  return [=, drive = a.drive, port = a.port](SimWorld& world) {
+    RaidState s = world.Raid(drive);
+    SimDisk& target = s.disks[port == Port::P0 ? 0 : 1];
+    const auto defects = target.defects;
+    target = disk;
+    target.defects = defects;
+    if (!fixedCapacity)
+      s.configuredSectors = CapacityOf(s.systemRaidMode, s.disks[0].sectors, s.disks[1].sectors);
+    world.SetRaid(drive, s);
+    return std::string();
+  };
+}
 
-  // Faults.
-  if (statement == "fail-next" || statement == "fail-every") {
-    const unsigned drive = w.Drive();
-    RequireDrive(known, drive);
-    std::optional<unsigned> count;
-    const RequestMatch match = Match(w, count, statement == "fail-next");
-    if (statement == "fail-every") return Always([=](SimWorld& world) { world.FailEvery(drive, match); });
-    const unsigned n = count.value_or(1);
-    return Always([=](SimWorld& world) { world.FailNext(drive, match, n); });
-  }
-  if (statement == "delay") {
-    const unsigned drive = w.Drive();
-    RequireDrive(known, drive);
-    std::string word = w.Next("a delay in milliseconds");
-    if (word.size() > 2 && word.compare(word.size() - 2, 2, "ms") == 0) word.resize(word.size() - 2);
-    const auto ms = ToInteger(word);
-    if (!ms || *ms > 3600000) Fail("a delay is a number of milliseconds, not " + Quoted(word));
-    std::optional<unsigned> count;
-    w.Options({{"count", [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); }}});
-    const auto delay = std::chrono::milliseconds(*ms);
-    return Always([=](SimWorld& world) { world.Delay(drive, delay, count); });
-  }
-  if (statement == "corrupt-record") {
-    const unsigned drive = w.Drive();
-    RequireEnclosure(known, drive);
-    const RecordCorruption mode = w.Choice<RecordCorruption>(
-        "a corruption", {{"sum", RecordCorruption::BadSum}, {"garbage", RecordCorruption::Garbage}});
-    std::optional<unsigned> count;
-    w.Options({{"count", [&] { count = static_cast<unsigned>(w.IntegerUpTo("a count", 1000000)); }}});
-    return Always([=](SimWorld& world) { world.CorruptRecord(drive, mode, count); });
-  }
-  if (statement == "stuck-bit") {
-    const unsigned drive = w.Drive();
-    RequireEnclosure(known, drive);
-    const auto address = static_cast<std::uint32_t>(w.IntegerUpTo("a flash address", 0xFFFFFF));
-    const auto bit = static_cast<unsigned>(w.IntegerUpTo("a bit number", 7));
-    w.End();
-    return Always([=](SimWorld& world) { world.SetStuckBit(drive, address, bit); });
-  }
-  if (statement == "latency") {
-    const unsigned drive = w.Drive();
-    RequireDrive(known, drive);
-    LatencyModel model;
-    model.enabled = w.OnOff("latency");
-    const auto micros = [&](std::chrono::microseconds& field) {
-      return [&] { field = std::chrono::microseconds(w.IntegerUpTo("microseconds", 10000000)); };
-    };
-    w.Options({{"request-us", micros(model.perRequest)},
+// ---- events ----
+
+Apply ParseInsert(Args& a) {
+  SimDisk disk;
+  bool any = false;
+  auto options = DiskOptions(a.w, disk, any);
+  a.w.Options(options);
+  const std::optional<SimDisk> given = any ? std::optional<SimDisk>(disk) : std::nullopt;
+  return [drive = a.drive, port = a.port, given](SimWorld& world) {
+    return world.InsertDisk(drive, port, given);
+  };
+}
+
+Apply ParseRebuild(Args& a) {
+  ActivitySpeed speed;
+  double from = 0;
+  std::map<std::string, std::function<void()>> options;
+  SpeedOptions(a.w, options, speed);
+  options["from"] = [&] { from = static_cast<double>(a.w.IntegerUpTo("a percent", 99)); };
+  a.w.Options(options);
+  return [drive = a.drive, port = a.port, speed, from](SimWorld& world) {
+    return world.StartRebuild(drive, port, speed, from);
+  };
+}
+
+Apply ParseScan(Args& a) {
+  ActivitySpeed speed;
+  std::uint64_t first = 0, last = UINT64_MAX;
+  std::map<std::string, std::function<void()>> options;
+  SpeedOptions(a.w, options, speed);
+  options["first"] = [&] { first = a.w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull); };
+  options["last"] = [&] { last = a.w.IntegerUpTo("an LBA", 0xFFFFFFFFFFFFull); };
+  a.w.Options(options);
+  return [drive = a.drive, port = a.port, first, last, speed](SimWorld& world) {
+    return world.StartScan(drive, port, first, last, speed);
+  };
+}
+
+Apply ParseSettings(Args& a) {
+  std::optional<bool> buzzer, autoScan;
+  a.w.Options({{"buzzer", [&] { buzzer = a.w.OnOff("buzzer"); }},
+               {"autoscan", [&] { autoScan = a.w.OnOff("autoscan"); }}});
+  return [drive = a.drive, buzzer, autoScan](SimWorld& world) {
+    const RaidState s = world.Raid(drive);
+    return world.ChangeSettings(drive, buzzer.value_or((s.raidSettingSource & kSettingBuzzerSounds) != 0),
+                                autoScan.value_or((s.raidSettingSource & kSettingAutoScan) != 0));
+  };
+}
+
+Apply ParseBadSectors(Args& a) {
+  std::vector<std::uint32_t> lbas;
+  lbas.push_back(static_cast<std::uint32_t>(a.w.IntegerUpTo("an LBA", 0xFFFFFFFF)));
+  while (!a.w.AtEnd()) lbas.push_back(static_cast<std::uint32_t>(a.w.IntegerUpTo("an LBA", 0xFFFFFFFF)));
+  return [drive = a.drive, port = a.port, lbas](SimWorld& world) {
+    return world.ReportBadSectors(drive, port, lbas);
+  };
+}
+
+Apply ParseDefects(Args& a) {
+  const std::vector<std::uint64_t> lbas = Lbas(a.w);
+  return
+      [drive = a.drive, port = a.port, lbas](SimWorld& world) { return world.AddDefects(drive, port, lbas); };
+}
+
+// ---- faults ----
+
+Apply ParseFailNext(Args& a) {
+  std::optional<unsigned> count;
+  const RequestMatch match = Match(a.w, count, true);
+  const unsigned n = count.value_or(1);
+  return Always([drive = a.drive, match, n](SimWorld& world) { world.FailNext(drive, match, n); });
+}
+
+Apply ParseFailEvery(Args& a) {
+  std::optional<unsigned> count;
+  const RequestMatch match = Match(a.w, count, false);
+  return Always([drive = a.drive, match](SimWorld& world) { world.FailEvery(drive, match); });
+}
+
+Apply ParseDelay(Args& a) {
+  const std::string word = a.w.Next("a delay in milliseconds");
+  std::string digits = word;
+  if (digits.size() > 2 && digits.compare(digits.size() - 2, 2, "ms") == 0) digits.resize(digits.size() - 2);
+  const auto ms = ToInteger(digits);
+  if (!ms || *ms > kMaxDelayMilliseconds)
+    Fail("a delay is 0 to " + std::to_string(kMaxDelayMilliseconds) + " milliseconds, not " + Quoted(word));
+  std::optional<unsigned> count;
+  a.w.Options({{"count", [&] { count = static_cast<unsigned>(a.w.IntegerIn("a count", 1, kMaxCount)); }}});
+  const auto delay = std::chrono::milliseconds(*ms);
+  return Always([drive = a.drive, delay, count](SimWorld& world) { world.Delay(drive, delay, count); });
+}
+
+Apply ParseCorruptRecord(Args& a) {
+  const RecordCorruption mode = a.w.Choice<RecordCorruption>(
+      "a corruption", {{"sum", RecordCorruption::BadSum}, {"garbage", RecordCorruption::Garbage}});
+  std::optional<unsigned> count;
+  a.w.Options({{"count", [&] { count = static_cast<unsigned>(a.w.IntegerIn("a count", 1, kMaxCount)); }}});
+  return Always([drive = a.drive, mode, count](SimWorld& world) { world.CorruptRecord(drive, mode, count); });
+}
+
+Apply ParseStuckBit(Args& a) {
+  const auto address = static_cast<std::uint32_t>(a.w.IntegerUpTo("a flash address", 0xFFFFFF));
+  const auto bit = static_cast<unsigned>(a.w.IntegerUpTo("a bit number", 7));
+  a.w.End();
+  return Always([drive = a.drive, address, bit](SimWorld& world) { world.SetStuckBit(drive, address, bit); });
+}
+
+Apply ParseLatency(Args& a) {
+  LatencyModel model;
+  model.enabled = a.w.OnOff("latency");
+  const auto micros = [&](std::chrono::microseconds& field) {
+    return [&] { field = std::chrono::microseconds(a.w.IntegerUpTo("microseconds", 10000000)); };
+  };
+  a.w.Options({{"request-us", micros(model.perRequest)},
                {"erase-us", micros(model.perSectorErase)},
                {"program-us", micros(model.perPageProgram)},
                {"read-us", micros(model.perFlashRead)}});
-    return Always([=](SimWorld& world) { world.SetLatency(drive, model); });
+  return Always([drive = a.drive, model](SimWorld& world) { world.SetLatency(drive, model); });
+}
+
+// Every statement: its keyword, the drive (and port) it names first, whether more words
+// may follow, and the handler that reads them and makes the step.
+constexpr Statement kStatements[] = {
+    // The world.
+    {"disk", Target::Describes, Leading::DriveOnly, Rest::Handler, ParseDisk},
+    {"enclosure", Target::Describes, Leading::DriveOnly, Rest::Handler, ParseEnclosure},
+    {"unopenable", Target::Describes, Leading::DriveOnly, Rest::Nothing, ParseUnopenable},
+    {"remove-drive", Target::Drive, Leading::DriveOnly, Rest::Nothing,
+     [](Args& a) -> Apply { return Always([d = a.drive](SimWorld& world) { world.RemoveDrive(d); }); }},
+    {"unplug", Target::Drive, Leading::DriveOnly, Rest::Nothing,
+     [](Args& a) -> Apply { return Always([d = a.drive](SimWorld& world) { world.Unplug(d); }); }},
+    {"plug", Target::Drive, Leading::DriveOnly, Rest::Nothing,
+     [](Args& a) -> Apply { return Always([d = a.drive](SimWorld& world) { world.Plug(d); }); }},
+    {"volume", Target::None, Leading::DriveOnly, Rest::Handler, ParseVolume},
+    {"remove-volume", Target::None, Leading::DriveOnly, Rest::Handler, ParseRemoveVolume},
+    // An enclosure's RAID.
+    {"raid", Target::Enclosure, Leading::DriveOnly, Rest::Handler, ParseRaid},
+    {"port", Target::Enclosure, Leading::DriveAndPort, Rest::Handler, ParsePort},
+    // Events.
+    {"remove", Target::Enclosure, Leading::DriveAndPort, Rest::Nothing,
+     [](Args& a) -> Apply {
+       return [d = a.drive, p = a.port](SimWorld& world) { return world.RemoveDisk(d, p); };
+     }},
+    {"initialize", Target::Enclosure, Leading::DriveAndPort, Rest::Nothing,
+     [](Args& a) -> Apply {
+       return [d = a.drive, p = a.port](SimWorld& world) { return world.InitializeDisk(d, p); };
+     }},
+    {"fail", Target::Enclosure, Leading::DriveAndPort, Rest::Nothing,
+     [](Args& a) -> Apply {
+       return [d = a.drive, p = a.port](SimWorld& world) { return world.FailDisk(d, p); };
+     }},
+    {"stop-scan", Target::Enclosure, Leading::DriveAndPort, Rest::Nothing,
+     [](Args& a) -> Apply {
+       return [d = a.drive, p = a.port](SimWorld& world) { return world.StopScan(d, p); };
+     }},
+    {"insert", Target::Enclosure, Leading::DriveAndPort, Rest::Handler, ParseInsert},
+    {"rebuild", Target::Enclosure, Leading::DriveAndPort, Rest::Handler, ParseRebuild},
+    {"scan", Target::Enclosure, Leading::DriveAndPort, Rest::Handler, ParseScan},
+    {"settings", Target::Enclosure, Leading::DriveOnly, Rest::Handler, ParseSettings},
+    {"bad-sectors", Target::Enclosure, Leading::DriveAndPort, Rest::Handler, ParseBadSectors},
+    {"defects", Target::Enclosure, Leading::DriveAndPort, Rest::Handler, ParseDefects},
+    // Faults.
+    {"fail-next", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseFailNext},
+    {"fail-every", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseFailEvery},
+    {"delay", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseDelay},
+    {"corrupt-record", Target::Enclosure, Leading::DriveOnly, Rest::Handler, ParseCorruptRecord},
+    {"stuck-bit", Target::Enclosure, Leading::DriveOnly, Rest::Handler, ParseStuckBit},
+    {"latency", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseLatency},
+    {"clear-faults", Target::Drive, Leading::DriveOnly, Rest::Nothing,
+     [](Args& a) -> Apply { return Always([d = a.drive](SimWorld& world) { world.ClearFaults(d); }); }},
+};
+
+Apply ParseStatement(Words& w, Known& known) {
+  const std::string keyword = w.Next("a statement");
+  w.Begin(keyword);
+  const Statement* statement = nullptr;
+  for (const Statement& s : kStatements)
+    if (keyword == s.keyword) statement = &s;
+  if (statement == nullptr) Fail("unknown statement " + Quoted(keyword));
+
+  Args args{w, known};
+  if (statement->target != Target::None) {
+    args.drive = w.Drive();
+    if (statement->leading == Leading::DriveAndPort) args.port = w.PortName();
+    if (statement->rest == Rest::Nothing) w.End();
+    if (statement->target == Target::Drive) RequireDrive(known, args.drive);
+    if (statement->target == Target::Enclosure) RequireEnclosure(known, args.drive);
   }
-  if (statement == "clear-faults") {
-    const unsigned drive = w.Drive();
-    w.End();
-    RequireDrive(known, drive);
-    return Always([=](SimWorld& world) { world.ClearFaults(drive); });
-  }
-  Fail("unknown statement " + Quoted(statement));
+  return statement->parse(args);
 }
 
 }  // namespace
@@ -603,6 +701,9 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
         if (tokens.size() < 2) Fail("\"at\" needs a time in seconds");
         const auto seconds = ToNumber(tokens[1]);
         if (!seconds) Fail("\"at\" needs a time in seconds, not " + Quoted(tokens[1]));
+        if (*seconds > kMaxSeconds)
+          Fail("\"at\" needs a time of 0 to " + NumberText(kMaxSeconds) + " seconds, not " +
+               Quoted(tokens[1]));
         step.atSeconds = *seconds;
         tokens.erase(tokens.begin(), tokens.begin() + 2);
         if (tokens.empty()) Fail("\"at\" needs a statement after its time");
@@ -620,19 +721,57 @@ std::optional<Scenario> ParseScenario(std::string_view text, std::string& error)
 }
 
 std::optional<Scenario> LoadScenarioFile(const std::string& path, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+  // Opened without waiting (a FIFO would otherwise block until a writer comes), then
+  // judged by what was opened: only a regular file of a scenario's size is read.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     error = path + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
-  std::ostringstream content;
-  content << file.rdbuf();
-  if (file.bad()) {
-    error = path + ": cannot be read";
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    error = path + ": cannot be read (" + std::strerror(errno) + ")";
     return std::nullopt;
   }
+  if (S_ISDIR(info.st_mode)) {
+    error = path + ": is a directory, not a scenario file";
+    return std::nullopt;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + ": is not a regular file, so not a scenario file";
+    return std::nullopt;
+  }
+  const std::string tooLarge = path + ": is larger than " +
+                               std::to_string(kMaxScenarioBytes / (1024 * 1024)) +
+                               " MiB; a scenario file is a small text";
+  if (info.st_size > static_cast<off_t>(kMaxScenarioBytes)) {
+    error = tooLarge;
+    return std::nullopt;
+  }
+  // Read to one byte past the limit, in case the file grew since fstat.
+  std::string content(kMaxScenarioBytes + 1, '\0');
+  std::size_t filled = 0;
+  while (filled < content.size()) {
+    const ssize_t got = read(fd, content.data() + filled, content.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      error = path + ": cannot be read (" + std::strerror(errno) + ")";
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  if (filled > kMaxScenarioBytes) {
+    error = tooLarge;
+    return std::nullopt;
+  }
+  content.resize(filled);
   std::string parseError;
-  auto scenario = ParseScenario(content.str(), parseError);
+  auto scenario = ParseScenario(content, parseError);
   if (!scenario) {
     error = path + ": " + parseError;
     return std::nullopt;

@@ -2,6 +2,7 @@
 // what happens in it as time passes (docs/simulator.md describes the format).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -31,8 +32,12 @@ struct Scenario {
 // that begins with "line N: ".
 std::optional<Scenario> ParseScenario(std::string_view text, std::string& error);
 
+// A scenario is a small text; a larger file is refused rather than read without end.
+inline constexpr std::size_t kMaxScenarioBytes = 1024 * 1024;
+
 // Reads and parses a scenario file; `error` begins with the file name, and the line
-// number for a malformed file.
+// number for a malformed file. Only a regular file of at most kMaxScenarioBytes is read
+// (a directory, a FIFO or a device such as /dev/zero is refused).
 std::optional<Scenario> LoadScenarioFile(const std::string& path, std::string& error);
 
 // The built-in demo of caspira-sim (sim/scenarios/demo.scn, compiled in).

@@ -101,7 +101,7 @@ bool AnswerStandard(ScsiRequest& request, const std::string& vendor, const std::
         completed = false;
         return true;
       }
-      std::memcpy(request.data, answer, length);
+      if (length > 0) std::memcpy(request.data, answer, length);  // allocation length 0: no data moves
       SetGood(request);
       return true;
     }
@@ -143,8 +143,8 @@ SectorBytes IdentifyData(const std::string& model, const std::string& serial, co
   word(86, 0x0400);
   PutLe(&d[200], sectors, 8);
   if (tagged) {
-    d[258] = 0x33;
-    d[259] = 0x58;
+    d[258] = kControllerTag[0];
+    d[259] = kControllerTag[1];
   }
   d[510] = 0xA5;  // integrity word: the bytes sum to zero
   std::uint8_t sum = 0;

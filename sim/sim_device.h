@@ -47,6 +47,9 @@ inline constexpr std::uint8_t kInquiry = 0x12;
 inline constexpr std::uint8_t kReadCapacity10 = 0x25;
 inline constexpr std::uint8_t kRead10 = 0x28;
 inline constexpr std::uint8_t kWrite10 = 0x2A;
+// The first byte of every vendor frame an enclosure controller answers (one or two of them
+// precede the frame's opcode).
+inline constexpr std::uint8_t kVendorFrame = 0xFE;
 }  // namespace scsi
 
 namespace ata {
@@ -65,6 +68,10 @@ void SetAtaAbort(AtaRequest& request);
 
 // True when the host offered exactly the data phase the device needs.
 bool DataPhaseMatches(const ScsiRequest& request, DataDirection direction, std::uint32_t length);
+
+// The controller's tag "3X": at bytes 258..259 of its information sector, and the first two
+// bytes of every mailbox command sector.
+inline constexpr std::uint8_t kControllerTag[2] = {0x33, 0x58};
 
 // Sectors never written read as zeros.
 class SectorStore {

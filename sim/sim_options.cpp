@@ -6,11 +6,11 @@
 namespace caspira::sim {
 namespace {
 
-std::optional<double> ParsePositive(const std::string& text) {
+std::optional<double> ParseNumber(const std::string& text) {
   double value = 0;
   const auto* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (ec != std::errc() || ptr != end || !std::isfinite(value) || value <= 0) return std::nullopt;
+  if (ec != std::errc() || ptr != end || !std::isfinite(value)) return std::nullopt;
   return value;
 }
 
@@ -27,23 +27,32 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
       }
       return &args[++i];
     };
-    if (arg == "--speed" || arg == "--run-for") {
-      const std::string* text = value("a positive number");
+    if (arg == "--speed") {
+      const std::string* text = value("a number from 0.1 to 1000");
       if (text == nullptr) return std::nullopt;
-      const auto number = ParsePositive(*text);
-      if (!number) {
-        error = arg + " needs a positive number, not \"" + *text + "\"";
+      const auto number = ParseNumber(*text);
+      if (!number || *number < kMinSpeed || *number > kMaxSpeed) {
+        error = "--speed needs a number from 0.1 to 1000, not \"" + *text + "\"";
         return std::nullopt;
       }
-      (arg == "--speed" ? line.program.speed : line.program.runForSeconds.emplace()) = *number;
+      line.speed = *number;
+    } else if (arg == "--run-for") {
+      const std::string* text = value("a number of seconds above 0, at most 86400");
+      if (text == nullptr) return std::nullopt;
+      const auto number = ParseNumber(*text);
+      if (!number || *number <= 0 || *number > kMaxRunForSeconds) {
+        error = "--run-for needs a number of seconds above 0, at most 86400, not \"" + *text + "\"";
+        return std::nullopt;
+      }
+      line.runForSeconds = *number;
     } else if (arg == "--start") {
-      line.program.pressStart = true;
+      line.pressStart = true;
     } else if (arg == "--print-log") {
-      line.program.printLog = true;
+      line.printLog = true;
     } else if (arg == "--screenshot" || arg == "--dump") {
       const std::string* path = value("a file name");
       if (path == nullptr) return std::nullopt;
-      (arg == "--screenshot" ? line.program.screenshotPath : line.program.dumpPath) = *path;
+      (arg == "--screenshot" ? line.screenshotPath : line.dumpPath) = *path;
     } else if (!arg.empty() && arg[0] == '-') {
       error = "unknown option " + arg;
       return std::nullopt;
@@ -54,9 +63,8 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
       return std::nullopt;
     }
   }
-  const bool wantsOutput =
-      !line.program.screenshotPath.empty() || !line.program.dumpPath.empty() || line.program.printLog;
-  if (wantsOutput && !line.program.runForSeconds) {
+  const bool wantsOutput = !line.screenshotPath.empty() || !line.dumpPath.empty() || line.printLog;
+  if (wantsOutput && !line.runForSeconds) {
     error = "--screenshot, --dump and --print-log need --run-for";
     return std::nullopt;
   }

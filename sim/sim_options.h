@@ -5,12 +5,22 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
-
 namespace caspira::sim {
 
+// The speed-up runs from slow motion to fast forward; the program's timers are its
+// periods divided by it, and the quit timer of --run-for is SECONDS / speed of real time,
+// which these limits keep well inside what a timer can be set to.
+inline constexpr double kMinSpeed = 0.1;
+inline constexpr double kMaxSpeed = 1000.0;
+inline constexpr double kMaxRunForSeconds = 86400.0;  // one day of the program's time
+
 struct SimCommandLine {
-  ProgramOptions program;
+  double speed = 1.0;                   // timers, thread periods and the world's clock
+  bool pressStart = false;              // press "Start" once the first detection is shown
+  std::optional<double> runForSeconds;  // quit after this many (scaled) seconds
+  std::string screenshotPath;
+  std::string dumpPath;
+  bool printLog = false;
   std::string scenarioPath;  // empty: the built-in demo
 };
 

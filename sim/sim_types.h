@@ -67,6 +67,12 @@ inline constexpr std::uint32_t kDefaultFlashSize = 0x80000;
 // (about 128 MB/s, a disk's sustained rate).
 inline constexpr double kDefaultSectorsPerSecond = 250000.0;
 
+// The shortest idle time before an auto scan. A shorter one (or none) would have the
+// controller start scan after scan without the clock moving on: with tiny disks a
+// quarter of a million scans per second of world time, with both disks gone an endless
+// retry at the same instant.
+inline constexpr double kMinAutoScanIdleSeconds = 1.0;
+
 // One disk behind an enclosure port.
 struct SimDisk {
   std::string model = "SIMDISK SD500";
@@ -92,7 +98,8 @@ struct RaidState {
   std::string firmwareSuffix = "A10";  // three characters at 187..189
   std::uint8_t badSectorCount = 0;
   std::array<std::uint32_t, 10> badSectorLba{};
-  // How long the controller stays idle with auto scan on before it scans a disk by itself.
+  // How long the controller stays idle with auto scan on before it scans a disk by itself;
+  // below kMinAutoScanIdleSeconds (or not a number) it waits that minimum.
   double autoScanIdleSeconds = 3600.0;
 };
 

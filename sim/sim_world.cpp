@@ -10,7 +10,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "device/transport.h"
 #include "sim/enclosure.h"
 #include "sim/plain_disk.h"
 #include "sim/sim_bytes.h"
@@ -35,9 +34,10 @@ bool Matches(const RequestMatch& match, const RawRequest& entry) {
       return entry.kind == RawRequest::Kind::Scsi && !entry.cdb.empty() && entry.cdb[0] == match.opcode &&
              entry.lba == match.lba;
     case K::VendorOpcode:
-      return entry.kind == RawRequest::Kind::Scsi && entry.cdb.size() >= 3 && entry.cdb[0] == kVendorPrefix &&
+      return entry.kind == RawRequest::Kind::Scsi && entry.cdb.size() >= 3 &&
+             entry.cdb[0] == scsi::kVendorFrame &&
              (entry.cdb[1] == match.opcode ||
-              (entry.cdb[1] == kVendorPrefix && entry.cdb[2] == match.opcode));
+              (entry.cdb[1] == scsi::kVendorFrame && entry.cdb[2] == match.opcode));
     case K::AtaCommand:
       return entry.kind == RawRequest::Kind::Ata && entry.ataIn[AtaRegisters::Command] == match.opcode &&
              (!match.features || entry.ataIn[AtaRegisters::Features] == *match.features);

@@ -69,6 +69,10 @@ TEST(CaspiraSimTest, BadScenarioFilesEndWithAClearMessageAndCode2) {
   EXPECT_EQ(RunCapturing(dir / "none.scn", dir / "err2"), 2);
   EXPECT_NE(Contents(dir / "err2").find("none.scn: cannot be read"), std::string::npos)
       << Contents(dir / "err2");
+
+  EXPECT_EQ(RunCapturing(dir.path(), dir / "err3"), 2);
+  EXPECT_NE(Contents(dir / "err3").find(": is a directory, not a scenario file"), std::string::npos)
+      << Contents(dir / "err3");
 }
 
 }  // namespace

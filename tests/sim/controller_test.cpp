@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Sectors, MailboxTest,
                          ::testing::Values(MailboxCase{"Command", true, true, true},
                                            MailboxCase{"BadTag", false, true, false},
                                            MailboxCase{"BadSum", true, false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SimTest, MailboxSectorsOutsideTheRangeAreData) {
   world.AddEnclosure(1, Sata());

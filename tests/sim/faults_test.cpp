@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(
                   [](auto& d) { return Ata(d, 0x88, 0x01); }, [](auto& d) { return Ata(d, 0x88, 0x03); }},
         FaultCase{"AtaCommand", Attachment::Sata, RequestMatch::Ata(0xEC),
                   [](auto& d) { return Ata(d, 0xEC, 0); }, [](auto& d) { return Ata(d, 0x88, 0x03); }}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SimTest, FailedRequestsLeaveTheControllerAndTheBufferAlone) {
   world.AddEnclosure(1, Sata());

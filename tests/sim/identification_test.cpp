@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         Probes{"Sata", Attached(Attachment::Sata), true, true, false, false, false, false},
         Probes{"AtaOnly", Attached(Attachment::AtaOnly), false, true, false, false, false, false},
         Probes{"PlainDisk", std::nullopt, false, false, false, false, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SimTest, InformationSectorCarriesRevisionAndModelInAtaStringOrder) {
   EnclosureConfig c;
@@ -137,6 +137,24 @@ TEST_F(SimTest, MismatchedDataPhasesDoNotComplete) {
   const Answer outside = ReadLba(*disk, 500118192);
   ASSERT_TRUE(outside.completed);
   EXPECT_EQ(outside.status, 2) << "an LBA past the end is CHECK CONDITION";
+}
+
+// An allocation length of 0 is no error: the device answers GOOD and moves no data.
+TEST_F(SimTest, InquiryWithAllocationLengthZeroMovesNoData) {
+  world.AddDisk(0);
+  world.AddEnclosure(1, Sata());
+  world.AddEnclosure(2, Usb());
+  for (const unsigned drive : {0u, 1u, 2u}) {
+    SCOPED_TRACE(drive);
+    auto device = Open(drive);
+    const Answer none = Send(*device, {0x12, 0, 0, 0, 0, 0}, DataDirection::None, 0);
+    EXPECT_TRUE(none.completed);
+    EXPECT_EQ(none.status, 0);
+    const Answer offered = Send(*device, {0x12, 0, 0, 0, 0, 0}, DataDirection::In, 36);
+    EXPECT_TRUE(offered.completed);
+    EXPECT_EQ(offered.status, 0);
+    EXPECT_EQ(offered.data, Bytes(36, 0xEE)) << "nothing written";
+  }
 }
 
 TEST_F(SimTest, VendorFramesWithStrayBytesAreRefused) {

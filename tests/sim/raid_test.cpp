@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 
 #include "sim_fixture.h"
 
@@ -36,7 +37,7 @@ INSTANTIATE_TEST_SUITE_P(
         PortEvent{"InitializeP1", 0x13, [](SimWorld& w) { return w.InitializeDisk(1, Port::P1); }, 0x33},
         PortEvent{"FailP0", 0x33, [](SimWorld& w) { return w.FailDisk(1, Port::P0); }, 0x39},
         PortEvent{"FailP1", 0x33, [](SimWorld& w) { return w.FailDisk(1, Port::P1); }, 0x93}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(SimTest, AnAbsentDiskLeavesItsFieldsEmpty) {
   world.AddEnclosure(1, Sata());
@@ -120,6 +121,36 @@ TEST_F(SimTest, AutoScanStartsAfterTheIdleTimeAndTakesTurnsWithTheDisks) {
   Step(3600);
   EXPECT_EQ(world.Raid(1).activityFlags, 0) << "the running scan ends and no new one starts";
 }
+
+// An idle time too short to move the clock (or none, or not a number) waits the minimum:
+// one-sector disks are scanned once a second, not without end, and with both disks gone
+// the world does not retry forever at the same instant.
+class ShortIdleTest : public SimTest, public ::testing::WithParamInterface<double> {};
+
+TEST_P(ShortIdleTest, AutoScanStillWaitsASecond) {
+  EnclosureConfig c = Sata();
+  c.raid.raidSettingSource = 0x13;  // auto scan on
+  c.raid.autoScanIdleSeconds = GetParam();
+  for (SimDisk& disk : c.raid.disks) {
+    disk.sectors = 1;
+    disk.defects = {0};  // every scan reports it, so the count tells the scans
+  }
+  world.AddEnclosure(1, c);
+  Step(10.5);
+  EXPECT_EQ(world.Raid(1).badSectorCount, 10) << "one scan per second of world time";
+
+  world.RemoveDisk(1, Port::P0);
+  world.RemoveDisk(1, Port::P1);
+  Step(100);  // returns: nothing to scan is not an endless retry
+  EXPECT_EQ(world.Raid(1).badSectorCount, 10);
+  world.InsertDisk(1, Port::P0);
+  Step(1.5);
+  EXPECT_EQ(world.Raid(1).badSectorCount, 11) << "auto scan takes the disk once it is back";
+}
+
+INSTANTIATE_TEST_SUITE_P(IdleTimes, ShortIdleTest,
+                         ::testing::Values(0.0, 1e-300, -5.0, std::numeric_limits<double>::quiet_NaN()),
+                         [](const auto& test) { return "Case" + std::to_string(test.index); });
 
 TEST_F(SimTest, BadSectorsFillARingOfTenAndTheCountStopsAt255) {
   world.AddEnclosure(1, Sata());

@@ -1,6 +1,7 @@
 // Scenario files: malformed ones are refused with their line number; good ones build the
 // world and play their timeline as the clock moves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -28,23 +29,62 @@ TEST_P(MalformedScenarioTest, IsRefusedWithItsLineNumber) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, MalformedScenarioTest,
-    ::testing::Values(Malformed{"disk 0\nfrobnicate 1\n", 2, "unknown statement \"frobnicate\""},
-                      Malformed{"# a comment\n\ndisk 12\n", 3, "drive number is 0..9"},
-                      Malformed{"enclosure 1 firewire\n", 1, "attachment is one of"},
-                      Malformed{"enclosure 1 usb model \"TALVEN\n", 1, "no closing quote"},
-                      Malformed{"enclosure 1 sata flash 3000\n", 1, "power of two"},
-                      Malformed{"disk 0\nremove 0 P1\n", 2, "not described as an enclosure"},
-                      Malformed{"enclosure 1 sata\nremove 1 P2\n", 2, "port is P0 or P1"},
-                      Malformed{"enclosure 1 sata\nraid 1 mode mirror colour blue\n", 2,
-                                "unknown word \"colour\""},
-                      Malformed{"enclosure 1 sata\nat soon remove 1 P1\n", 2, "time in seconds"},
-                      Malformed{"enclosure 1 sata\nat 5\n", 2, "needs a statement"},
-                      Malformed{"enclosure 1 sata\nrebuild 1 P1 from 100\n", 2, "above 99"},
-                      Malformed{"enclosure 1 sata\nfail-next 1 scsi 0x28 lba\n", 2, "needs an LBA"},
-                      Malformed{"enclosure 1 sata\nstuck-bit 1 0x100 9\n", 2, "above 7"},
-                      Malformed{"unopenable 2\nlatency 3 on\n", 2, "not described before this line"},
-                      Malformed{"volume E disk 1\n", 1, "\"drive N\" or on \"none\""}),
-    [](const auto& info) { return "Case" + std::to_string(info.index); });
+    ::testing::Values(
+        Malformed{"disk 0\nfrobnicate 1\n", 2, "unknown statement \"frobnicate\""},
+        Malformed{"# a comment\n\ndisk 12\n", 3, "drive number is 0..9"},
+        Malformed{"enclosure 1 firewire\n", 1, "attachment is one of"},
+        Malformed{"enclosure 1 usb model \"TALVEN\n", 1, "no closing quote"},
+        Malformed{"enclosure 1 sata flash 3000\n", 1, "power of two"},
+        Malformed{"disk 0\nremove 0 P1\n", 2, "not described as an enclosure"},
+        Malformed{"enclosure 1 sata\nremove 1 P2\n", 2, "port is P0 or P1"},
+        Malformed{"enclosure 1 sata\nraid 1 mode mirror colour blue\n", 2, "unknown word \"colour\""},
+        Malformed{"enclosure 1 sata\nat soon remove 1 P1\n", 2, "time in seconds"},
+        Malformed{"enclosure 1 sata\nat 5\n", 2, "needs a statement"},
+        Malformed{"enclosure 1 sata\nrebuild 1 P1 from 100\n", 2, "above 99"},
+        Malformed{"enclosure 1 sata\nfail-next 1 scsi 0x28 lba\n", 2, "needs an LBA"},
+        Malformed{"enclosure 1 sata\nstuck-bit 1 0x100 9\n", 2, "above 7"},
+        Malformed{"unopenable 2\nlatency 3 on\n", 2, "not described before this line"},
+        Malformed{"volume E disk 1\n", 1, "\"drive N\" or on \"none\""},
+        // Numbers out of their ranges, and sizes said with the unit written.
+        Malformed{"enclosure 1 sata\nraid 1 autoscan on autoscan-idle 1e-300\n", 2,
+                  "an idle time is 1 to 10000000 seconds, not \"1e-300\""},
+        Malformed{"enclosure 1 sata\nraid 1 autoscan-idle 0\n", 2, "an idle time is 1 to"},
+        Malformed{"enclosure 1 sata\nraid 1 autoscan-idle 1e8s\n", 2, "not \"1e8s\""},
+        Malformed{"enclosure 1 sata flash 18014398509481988K\n", 1,
+                  "power of two from 4K to 16M, not \"18014398509481988K\""},
+        Malformed{"enclosure 1 sata flash 3K\n", 1, "16M, not \"3K\""},
+        Malformed{"enclosure 1 sata flash 32M\n", 1, "16M, not \"32M\""},
+        Malformed{"enclosure 1 sata\nrebuild 1 P1 seconds 0\n", 2,
+                  "a duration is 0.001 to 10000000 seconds, not \"0\""},
+        Malformed{"enclosure 1 sata\nscan 1 P0 seconds 1e-300\n", 2, "a duration is 0.001"},
+        Malformed{"enclosure 1 sata\nscan 1 P0 rate 0\n", 2, "sectors per second 0 is below 1"},
+        Malformed{"disk 0\nat 1e9 unplug 0\n", 2, "\"at\" needs a time of 0 to 10000000 seconds"},
+        Malformed{"disk 0\ndelay 0 3600001ms\n", 2,
+                  "a delay is 0 to 3600000 milliseconds, not \"3600001ms\""},
+        Malformed{"disk 0\nfail-next 0 any count 0\n", 2, "a count 0 is below 1"},
+        Malformed{"enclosure 1 sata\ncorrupt-record 1 sum count 0\n", 2, "a count 0 is below 1"},
+        // A volume on a drive nobody described, or with no name.
+        Malformed{"disk 0\nvolume E drive 7\n", 2, "drive 7 is not described before this line"},
+        Malformed{"volume \"\" none\n", 1, "a volume name is not empty"}),
+    [](const auto& test) { return "Case" + std::to_string(test.index); });
+
+TEST(ScenarioRangeTest, NumbersAtTheEndsOfTheirRangesAreTaken) {
+  std::string error;
+  const auto scenario = ParseScenario(R"(disk 0
+enclosure 1 sata flash 4K
+enclosure 2 sata flash 16M
+enclosure 3 sata flash 0x1000000
+raid 1 autoscan-idle 1
+raid 2 autoscan-idle 10000000s
+rebuild 2 P1 seconds 0.001
+scan 2 P0 rate 1
+delay 0 3600000ms count 1000000
+fail-next 0 any count 1
+at 10000000 unplug 0
+)",
+                                      error);
+  EXPECT_TRUE(scenario.has_value()) << error;
+}
 
 TEST_F(SimTest, ScenarioBuildsTheWorldAndPlaysItsTimeline) {
   std::string error;
@@ -177,6 +217,42 @@ TEST(ScenarioFileTest, UnreadableAndMalformedFilesNameTheFile) {
 
   std::ofstream(dir / "good.scn") << "disk 0\r\n";
   EXPECT_TRUE(LoadScenarioFile(dir / "good.scn", error).has_value()) << error;
+}
+
+// Whatever the path names, loading ends with a scenario or a message: a directory is not
+// an empty scenario, /dev/zero is not read without end, and a FIFO nobody writes to does
+// not block.
+TEST(ScenarioFileTest, OnlyARegularFileOfAScenariosSizeIsRead) {
+  caspira::testing::TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  ASSERT_EQ(mkfifo((dir / "fifo.scn").c_str(), 0600), 0);
+  const std::string comment = "# " + std::string(98, 'x') + "\n";  // 100 bytes
+  {
+    std::ofstream full(dir / "full.scn");
+    for (std::size_t n = 0; n < kMaxScenarioBytes / comment.size(); ++n) full << comment;
+    full << std::string(kMaxScenarioBytes % comment.size(), '\n');
+    std::ofstream large(dir / "large.scn");
+    for (std::size_t n = 0; n <= kMaxScenarioBytes / comment.size(); ++n) large << comment;
+  }
+  ASSERT_EQ(std::filesystem::file_size(dir / "full.scn"), kMaxScenarioBytes);
+
+  struct Case {
+    std::string path;
+    std::string says;
+  };
+  const Case cases[] = {
+      {dir.path(), dir.path() + ": is a directory, not a scenario file"},
+      {dir / "fifo.scn", dir / "fifo.scn" + ": is not a regular file, so not a scenario file"},
+      {"/dev/zero", "/dev/zero: is not a regular file, so not a scenario file"},
+      {dir / "large.scn", dir / "large.scn" + ": is larger than 1 MiB; a scenario file is a small text"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(LoadScenarioFile(c.path, error).has_value()) << c.path;
+    EXPECT_EQ(error, c.says);
+  }
+  std::string error;
+  EXPECT_TRUE(LoadScenarioFile(dir / "full.scn", error).has_value()) << error;
 }
 
 }  // namespace
