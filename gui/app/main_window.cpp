@@ -7,14 +7,15 @@
 #include <cmath>
 #include <ctime>
 
-#include "shell/clock_texts.h"
-#include "shell/identity.h"
-#include "shell/request_flags.h"
 #include "app/synchronize.h"
 #include "device/device_info.h"
 #include "device/device_slot.h"
 #include "device/drive_detect_thread.h"
 #include "raid/raid_thread.h"
+#include "shell/clock_texts.h"
+#include "shell/identity.h"
+#include "shell/request_flags.h"
+#include "shell/scoped_flag.h"
 
 // The pictures live in a resource compiled into this static library; it must be
 // registered before the first use.
@@ -402,7 +403,7 @@ void TForm1::Timer3Timer() {
 void TForm1::Timer4Timer() {
   // Counting drives lets the window process messages; a tick arriving meanwhile waits.
   if (inTimer4_) return;
-  inTimer4_ = true;
+  const ScopedFlag running(inTimer4_);
   AppState& s = state_;
   if (s.DeviceChangeCountdown != 0) {
     if (s.DeviceChangeCountdown < kDeviceChangeCountdownEnd) {
@@ -428,7 +429,6 @@ void TForm1::Timer4Timer() {
       s.DetectBlink = !s.DetectBlink;
     }
   }
-  inTimer4_ = false;
 }
 
 void TForm1::RequestDetection(std::vector<std::string> driveLetters) {
@@ -549,10 +549,9 @@ void TForm1::ShowDeviceInfo() {
 
 void TForm1::PageControl1Change() {
   ShowDeviceInfo();
-  state_.UpdatingControls = true;
+  const ScopedFlag updating(state_.UpdatingControls);
   CheckBox7->setEnabled(true);
   PresentStatus(true);
-  state_.UpdatingControls = false;
 }
 
 void TForm1::DeviceCheckBoxClick(int slot) {

@@ -5,6 +5,7 @@
 #include <clocale>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "app/main_window.h"
@@ -49,12 +50,16 @@ class GatedHost final : public DeviceHost {
   std::unique_ptr<BlockDevice> OpenVolume(const std::string& name) override {
     return inner_.OpenVolume(name);
   }
-  std::vector<std::string> ListVolumes() override { return inner_.ListVolumes(); }
+  std::vector<std::string> ListVolumes() override {
+    if (failListing) throw std::runtime_error("the volume list could not be read");
+    return inner_.ListVolumes();
+  }
   VolumeInfo QueryVolume(const std::string& name) override { return inner_.QueryVolume(name); }
   DeviceChangeSource* DeviceChanges() override { return nullptr; }  // the test raises them
   std::string AccessProblem() override { return accessProblem; }
 
   std::string accessProblem;
+  bool failListing = false;  // the window thread's recount meets an exception
 
  private:
   DeviceHost& inner_;
@@ -99,10 +104,11 @@ class DetectionCycleTest : public ::testing::Test {
     ASSERT_FALSE(form->state().DetectDone);
   }
 
-  // A device change, then ticks until the recount; returns the ticks it took.
+  // A device change, then ticks until the recount; returns the ticks it took (giving up
+  // after a hundred, when the cycle is stuck).
   int TicksUntilRecount() {
     int ticks = 0;
-    while (form->state().DeviceChangeCountdown != 0) {
+    while (form->state().DeviceChangeCountdown != 0 && ticks < 100) {
       form->Timer4Timer();
       ++ticks;
     }
@@ -208,6 +214,26 @@ TEST_F(DetectionCycleTest, ABurstOfDeviceChangesDelaysTheRecountAndUnchangedCoun
   EXPECT_EQ(state().PhysicalDriveCount, 4);
   FinishDetection();
   EXPECT_EQ(state().DeviceCount, 2);
+}
+
+TEST_F(DetectionCycleTest, AnExceptionEscapingATickDoesNotStopTheCycle) {
+  TwoEnclosures();
+  Start();
+  FinishDetection();
+  host.failListing = true;
+  form->OnDeviceChange();
+  for (int tick = 0; tick < 4; ++tick) form->Timer4Timer();
+  EXPECT_THROW(form->Timer4Timer(), std::runtime_error);  // the recount's tick
+
+  // The application shows the exception and goes on; so do the next ticks.
+  host.failListing = false;
+  world.AddDisk(5);
+  world.AddVolume({"G", kDriveRemovable, 5u, true});
+  form->OnDeviceChange();
+  EXPECT_EQ(TicksUntilRecount(), 5);
+  EXPECT_TRUE(state().Detecting);
+  FinishDetection();
+  EXPECT_EQ(state().DriveLetterCount, 4);
 }
 
 TEST_F(DetectionCycleTest, TheAutoScanBoxFollowsTheFirmwareRevision) {
