@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QPixmap>
+#include <QScreen>
 #include <cmath>
 #include <ctime>
 
@@ -85,6 +86,9 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
+  // The window opens centred on the screen.
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
   QFont font("Arial");
   font.setPixelSize(13);
   setFont(font);
@@ -129,9 +133,9 @@ void TForm1::CreateControls() {
   // One check box per device.
   const char* boxNames[] = {"CheckBox1", "CheckBox3", "CheckBox4", "CheckBox5"};
   std::array<QCheckBox*, kShownDevices> boxes{};
-  for (int i = 0; i < kShownDevices; ++i) {
-    boxes[i] =
-        Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i], {8 + 90 * i, 100, 86, 20});
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const int x = 8 + 90 * static_cast<int>(i);
+    boxes[i] = Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i], {x, 100, 86, 20});
     boxes[i]->setChecked(true);
   }
   CheckBox1 = boxes[0];
@@ -336,11 +340,9 @@ void TForm1::FormCreate() {
   s.FirstStatusPending = true;
   CheckBox7->hide();
   // Nothing reported, no failed reads and no settings cooldown for any device yet.
-  for (int slot = 0; slot < kShownDevices; ++slot) {
-    s.EventStates[slot] = DeviceEventState{};
-    s.SettingsCooldown[slot] = 0;
-    s.PollFailures[slot] = 0;
-  }
+  s.EventStates.fill(DeviceEventState{});
+  s.SettingsCooldown.fill(0);
+  s.PollFailures.fill(0);
   // The title carries the program's name and the title suffix.
   s.WindowTitle = BuildWindowTitle();
   setWindowTitle(L1(s.WindowTitle));
@@ -464,6 +466,11 @@ void TForm1::SetFirmwareButtonsEnabled(bool enabled) {
 void TForm1::RefreshDeviceControls() {
   AppState& s = state_;
   const int n = s.DeviceCount;
+  // The selector and the current slot stay within the devices found: after devices went
+  // away, a slot past the count would name a device that is gone ("4/3 Device4[]") and
+  // its stale slot value could still enable the firmware buttons. The selector clamps its
+  // position to its new maximum.
+  s.CurrentSlot = std::clamp(s.CurrentSlot, 0, std::max(0, n - 1));
   UpDown1->setMaximum(n - 1);
   UpDown1->hide();
   for (int i = 0; i < kShownDevices; ++i) PageControl1->setPageTabVisible(i, false);
@@ -476,6 +483,8 @@ void TForm1::RefreshDeviceControls() {
     StaticText4->show();
     UpDown1->hide();
   } else {
+    // The removal time shows only while no device is present.
+    StaticText4->hide();
     s.DeviceLabel = BuildDeviceLabel(s);
     const DeviceSlot current =
         s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
@@ -492,12 +501,13 @@ void TForm1::RefreshDeviceControls() {
 
   const auto boxes = DeviceCheckBoxes();
   for (int slot = 0; slot < kShownDevices; ++slot) {
+    QCheckBox* box = boxes[static_cast<std::size_t>(slot)];
     if (slot >= n) {
-      boxes[slot]->hide();
+      box->hide();
       continue;
     }
-    boxes[slot]->show();
-    boxes[slot]->setToolTip(QString("HD%1").arg(SlotDisk(s.DeviceSlots[static_cast<std::size_t>(slot)])));
+    box->show();
+    box->setToolTip(QString("HD%1").arg(SlotDisk(s.DeviceSlots[static_cast<std::size_t>(slot)])));
     PageControl1->setPageCaption(slot, QString("Device%1").arg(slot + 1));
     PageControl1->setPageTabVisible(slot, true);
   }

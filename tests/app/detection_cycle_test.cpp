@@ -189,6 +189,53 @@ TEST_F(DetectionCycleTest, TwoEnclosuresGetTheirBoxesTabsSelectorLabelAndCaption
   EXPECT_FALSE(f.Button1->isHidden());
 }
 
+TEST_F(DetectionCycleTest, DevicesComingBackHideTheRemovalTimeAgain) {
+  world.AddDisk(0);
+  Start();
+  FinishDetection();
+  ASSERT_FALSE(form->StaticText4->isHidden());
+
+  world.AddEnclosure(1, Enclosure(Attachment::Sata));
+  form->OnDeviceChange();
+  TicksUntilRecount();
+  FinishDetection();
+  EXPECT_EQ(form->StaticText1->text(), "1/1 Device1[]");
+  EXPECT_TRUE(form->StaticText4->isHidden());
+  EXPECT_FALSE(form->Timer3->isActive()) << "the clock stays stopped";
+}
+
+TEST_F(DetectionCycleTest, WhenDevicesLeaveTheSelectorAndLabelStayWithinTheCount) {
+  for (unsigned disk = 1; disk <= 4; ++disk) world.AddEnclosure(disk, Enclosure(Attachment::Sata));
+  world.AddVolume({"H", kDriveFixed, 3u, true});
+  Start();
+  FinishDetection();
+  for (int step = 0; step < 3; ++step) form->UpDown1->step(true);
+  ASSERT_EQ(form->StaticText1->text(), "4/4 Device4[]");
+
+  world.RemoveDrive(4);
+  form->OnDeviceChange();
+  TicksUntilRecount();
+  FinishDetection();
+  EXPECT_EQ(state().DeviceCount, 3);
+  EXPECT_EQ(form->StaticText1->text(), "3/3 Device3[H]");
+  EXPECT_EQ(form->UpDown1->maximum(), 2);
+  EXPECT_EQ(form->UpDown1->position(), 2);
+  EXPECT_LT(state().CurrentSlot, 3);
+  form->UpDown1->step(true);  // already at the last device
+  EXPECT_EQ(form->StaticText1->text(), "3/3 Device3[H]");
+
+  // All but one gone while the selector stood on the last: one device, no selector.
+  world.RemoveDrive(3);
+  world.RemoveDrive(2);
+  form->OnDeviceChange();
+  TicksUntilRecount();
+  FinishDetection();
+  EXPECT_EQ(form->StaticText1->text(), "1/1 Device1[]");
+  EXPECT_EQ(state().CurrentSlot, 0);
+  EXPECT_EQ(form->UpDown1->position(), 0);
+  EXPECT_TRUE(form->UpDown1->isHidden());
+}
+
 TEST_F(DetectionCycleTest, ABurstOfDeviceChangesDelaysTheRecountAndUnchangedCountsStartNothing) {
   TwoEnclosures();
   Start();
