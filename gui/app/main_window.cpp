@@ -372,6 +372,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   FormClose();
   StopThreads();
   event->accept();
+  emit closed();
 }
 
 void TForm1::StopThreads() {

@@ -17,7 +17,6 @@
 #include <memory>
 #include <string>
 
-#include "shell/app_state.h"
 #include "app/widgets.h"
 #include "controller/command_set.h"
 #include "device/discovery.h"
@@ -26,6 +25,7 @@
 #include "platform/device_host.h"
 #include "platform/dialogs.h"
 #include "platform/random.h"
+#include "shell/app_state.h"
 
 namespace caspira {
 
@@ -162,6 +162,8 @@ class TForm1 : public QWidget {
  signals:
   // Emitted after the device controls were rebuilt from a finished detection run.
   void devicesRefreshed();
+  // Emitted when the window has closed: the program ends then, whatever boxes are open.
+  void closed();
 
  protected:
   void closeEvent(QCloseEvent* event) override;

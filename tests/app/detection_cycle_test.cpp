@@ -8,7 +8,13 @@
 #include <stdexcept>
 #include <thread>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
 #include "app/main_window.h"
+#include "app/qt_dialogs.h"
 #include "shell/request_flags.h"
 #include "sim/sim_world.h"
 #include "support/fakes.h"
@@ -346,6 +352,58 @@ TEST_F(DetectionCycleTest, WhatTheDetectionThreadReportsIsShownByTheWindow) {
   FinishDetection();
   EXPECT_EQ(dialogs.ShownTexts(), std::vector<std::string>{"Drive Count Must less than 20."});
   EXPECT_EQ(form->StatusText(), "Read Error for LBA = 58 and sector count = 1");
+}
+
+// The open message boxes saying `text`.
+std::vector<QMessageBox*> OpenBoxes(const QString& text) {
+  std::vector<QMessageBox*> boxes;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(top);
+        box != nullptr && box->isVisible() && box->text() == text)
+      boxes.push_back(box);
+  return boxes;
+}
+
+TEST_F(DetectionCycleTest, TheWindowGoesOnWhileTheDriveCountBoxIsOpen) {
+  world.AddEnclosure(1, Enclosure(Attachment::Sata));
+  for (char letter = 'C'; letter <= 'Z'; ++letter)
+    world.AddVolume({std::string(1, letter), kDriveFixed, 1u, true});
+  QtDialogs shownDialogs;
+  const struct CloseFirst {
+    std::unique_ptr<TForm1>& form;
+    ~CloseFirst() { form.reset(); }  // before the dialogs it uses
+  } closeFirst{form};
+  // Should the box hold the window up after all, this closes it, so the test fails
+  // instead of hanging.
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] {
+    for (QMessageBox* box : OpenBoxes(kDriveCountMessage)) box->close();
+  });
+  watchdog.start(std::chrono::milliseconds(testing::kGenerousTimeout));
+
+  // The timers run for real, twenty times faster; the first run is held a while so the
+  // label blinks.
+  host.Close();
+  form = std::make_unique<TForm1>(ProgramServices{host, shownDialogs, clock, random, 20.0});
+  ASSERT_TRUE(testing::PumpUntil([this] { return form->StaticText1->isHidden(); }));
+  host.Open();
+  ASSERT_TRUE(testing::PumpUntil([] { return !OpenBoxes(kDriveCountMessage).empty(); }));
+  const QPointer<QMessageBox> box = OpenBoxes(kDriveCountMessage).front();
+  EXPECT_FALSE(box->isModal());
+  EXPECT_EQ(box->parentWidget(), nullptr) << "the box has no owner";
+
+  // With the box open, the refresh that follows it has run and the cycle goes on: a new
+  // enclosure is found and shown.
+  EXPECT_TRUE(testing::PumpUntil(
+      [this] { return form->StaticText1->text() == "1/1 Device1[CDEFGHIJKLMNOPQRSTUV]"; }));
+  EXPECT_FALSE(form->StaticText1->isHidden());
+  world.AddEnclosure(2, Enclosure(Attachment::Usb));
+  form->OnDeviceChange();
+  EXPECT_TRUE(testing::PumpUntil([this] { return state().DeviceCount == 2 && !form->UpDown1->isHidden(); }));
+  EXPECT_TRUE(watchdog.isActive());
+  ASSERT_FALSE(box.isNull());
+  EXPECT_TRUE(box->isVisible()) << "nobody has answered the first box yet";
 }
 
 TEST_F(DetectionCycleTest, MissingRightsAreExplainedOnce) {
