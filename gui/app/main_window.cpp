@@ -406,7 +406,27 @@ void TForm1::Timer3Timer() {
 void TForm1::Timer4Timer() {
   // Counting drives lets the window process messages; a tick arriving meanwhile waits.
   if (inTimer4_) return;
-  const ScopedFlag running(inTimer4_);
+  {
+    const ScopedFlag running(inTimer4_);
+    DetectionCycleTick();
+  }
+  // The boxes the tick asked for come up only now: a modal one runs the event loop until
+  // it is answered, and the cycle goes on meanwhile.
+  ShowDeferredMessages();
+}
+
+void TForm1::ShowAfterTick(const Message& message) {
+  deferredMessages_.push_back(message);
+  if (!inTimer4_) ShowDeferredMessages();
+}
+
+void TForm1::ShowDeferredMessages() {
+  std::vector<Message> messages;
+  messages.swap(deferredMessages_);
+  for (const Message& message : messages) services_.dialogs.ShowMessage(message);
+}
+
+void TForm1::DetectionCycleTick() {
   AppState& s = state_;
   if (s.DeviceChangeCountdown != 0) {
     if (s.DeviceChangeCountdown < kDeviceChangeCountdownEnd) {
@@ -456,7 +476,7 @@ void TForm1::AdoptDetection() {
   // The device being upgraded keeps its slot value but may have moved in the table.
   if (result->upgradeSlotIndex && s.UpgradeTarget()) s.UpgradeSlot = *result->upgradeSlotIndex;
   if (result->statusText) SetStatusText(*result->statusText);
-  for (const Message& message : result->messages) services_.dialogs.ShowMessage(message);
+  for (const Message& message : result->messages) ShowAfterTick(message);
 }
 
 void TForm1::SetFirmwareButtonsEnabled(bool enabled) {
@@ -524,7 +544,7 @@ void TForm1::RefreshDeviceControls() {
     const std::string problem = services_.host.AccessProblem();
     if (!problem.empty()) {
       accessProblemShown_ = true;
-      services_.dialogs.ShowMessage(AppMessage(problem, "Message", MessageIcon::Information));
+      ShowAfterTick(AppMessage(problem, "Message", MessageIcon::Information));
     }
   }
   emit devicesRefreshed();

@@ -178,8 +178,13 @@ class TForm1 : public QWidget {
   void DeviceCheckBoxClick(int slot);
   // Asks DriveDetectThread for a run over the latest drive counts.
   void RequestDetection(std::vector<std::string> driveLetters);
+  // One tick of the detection cycle (Timer4Timer without its re-entry guard).
+  void DetectionCycleTick();
   // Takes the tables of the finished run into AppState and shows what it reported.
   void AdoptDetection();
+  // Shows a box once the running Timer4 tick is over (at once outside a tick).
+  void ShowAfterTick(const Message& message);
+  void ShowDeferredMessages();
   void SetFirmwareButtonsEnabled(bool enabled);
 
   ProgramServices services_;
@@ -189,6 +194,7 @@ class TForm1 : public QWidget {
   Detector detector_{transport_};
   VendorCommandSet commands_;
   bool inTimer4_ = false;
+  std::vector<Message> deferredMessages_;  // boxes waiting for the end of a Timer4 tick
   bool accessProblemShown_ = false;
   std::unique_ptr<DriveDetectThread> detectThread_;
   std::unique_ptr<TRaidThread> raidThread_;

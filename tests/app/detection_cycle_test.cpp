@@ -406,6 +406,21 @@ TEST_F(DetectionCycleTest, TheWindowGoesOnWhileTheDriveCountBoxIsOpen) {
   EXPECT_TRUE(box->isVisible()) << "nobody has answered the first box yet";
 }
 
+TEST_F(DetectionCycleTest, TheCycleGoesOnWhileAModalBoxFromATickIsOpen) {
+  host.accessProblem = "Caspira cannot open the disks.";
+  world.AddUnopenableDrive(0);
+  Start();
+  int countdownWhileShown = -1;
+  dialogs.whileShown = [&](const Message&) {
+    form->OnDeviceChange();
+    form->Timer4Timer();  // a tick the box's event loop delivers
+    countdownWhileShown = state().DeviceChangeCountdown;
+  };
+  FinishDetection();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(countdownWhileShown, 17) << "the tick was taken, not refused";
+}
+
 TEST_F(DetectionCycleTest, MissingRightsAreExplainedOnce) {
   host.accessProblem = "Caspira cannot open the disks.";
   world.AddUnopenableDrive(0);
