@@ -4,17 +4,19 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QPixmap>
+#include <QScreen>
 #include <cmath>
 #include <ctime>
 
-#include "shell/clock_texts.h"
-#include "shell/identity.h"
-#include "shell/request_flags.h"
 #include "app/synchronize.h"
 #include "device/device_info.h"
 #include "device/device_slot.h"
 #include "device/drive_detect_thread.h"
 #include "raid/raid_thread.h"
+#include "shell/clock_texts.h"
+#include "shell/identity.h"
+#include "shell/request_flags.h"
+#include "shell/scoped_flag.h"
 
 // The pictures live in a resource compiled into this static library; it must be
 // registered before the first use.
@@ -84,6 +86,9 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
   setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
+  // The window opens centred on the screen.
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
   QFont font("Arial");
   font.setPixelSize(13);
   setFont(font);
@@ -128,9 +133,9 @@ void TForm1::CreateControls() {
   // One check box per device.
   const char* boxNames[] = {"CheckBox1", "CheckBox3", "CheckBox4", "CheckBox5"};
   std::array<QCheckBox*, kShownDevices> boxes{};
-  for (int i = 0; i < kShownDevices; ++i) {
-    boxes[i] =
-        Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i], {8 + 90 * i, 100, 86, 20});
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const int x = 8 + 90 * static_cast<int>(i);
+    boxes[i] = Named(new QCheckBox(QString("Device%1").arg(i + 1), this), boxNames[i], {x, 100, 86, 20});
     boxes[i]->setChecked(true);
   }
   CheckBox1 = boxes[0];
@@ -335,11 +340,9 @@ void TForm1::FormCreate() {
   s.FirstStatusPending = true;
   CheckBox7->hide();
   // Nothing reported, no failed reads and no settings cooldown for any device yet.
-  for (int slot = 0; slot < kShownDevices; ++slot) {
-    s.EventStates[slot] = DeviceEventState{};
-    s.SettingsCooldown[slot] = 0;
-    s.PollFailures[slot] = 0;
-  }
+  s.EventStates.fill(DeviceEventState{});
+  s.SettingsCooldown.fill(0);
+  s.PollFailures.fill(0);
   // The title carries the program's name and the title suffix.
   s.WindowTitle = BuildWindowTitle();
   setWindowTitle(L1(s.WindowTitle));
@@ -369,6 +372,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   FormClose();
   StopThreads();
   event->accept();
+  emit closed();
 }
 
 void TForm1::StopThreads() {
@@ -402,7 +406,27 @@ void TForm1::Timer3Timer() {
 void TForm1::Timer4Timer() {
   // Counting drives lets the window process messages; a tick arriving meanwhile waits.
   if (inTimer4_) return;
-  inTimer4_ = true;
+  {
+    const ScopedFlag running(inTimer4_);
+    DetectionCycleTick();
+  }
+  // The boxes the tick asked for come up only now: a modal one runs the event loop until
+  // it is answered, and the cycle goes on meanwhile.
+  ShowDeferredMessages();
+}
+
+void TForm1::ShowAfterTick(const Message& message) {
+  deferredMessages_.push_back(message);
+  if (!inTimer4_) ShowDeferredMessages();
+}
+
+void TForm1::ShowDeferredMessages() {
+  std::vector<Message> messages;
+  messages.swap(deferredMessages_);
+  for (const Message& message : messages) services_.dialogs.ShowMessage(message);
+}
+
+void TForm1::DetectionCycleTick() {
   AppState& s = state_;
   if (s.DeviceChangeCountdown != 0) {
     if (s.DeviceChangeCountdown < kDeviceChangeCountdownEnd) {
@@ -428,7 +452,6 @@ void TForm1::Timer4Timer() {
       s.DetectBlink = !s.DetectBlink;
     }
   }
-  inTimer4_ = false;
 }
 
 void TForm1::RequestDetection(std::vector<std::string> driveLetters) {
@@ -453,7 +476,7 @@ void TForm1::AdoptDetection() {
   // The device being upgraded keeps its slot value but may have moved in the table.
   if (result->upgradeSlotIndex && s.UpgradeTarget()) s.UpgradeSlot = *result->upgradeSlotIndex;
   if (result->statusText) SetStatusText(*result->statusText);
-  for (const Message& message : result->messages) services_.dialogs.ShowMessage(message);
+  for (const Message& message : result->messages) ShowAfterTick(message);
 }
 
 void TForm1::SetFirmwareButtonsEnabled(bool enabled) {
@@ -464,6 +487,11 @@ void TForm1::SetFirmwareButtonsEnabled(bool enabled) {
 void TForm1::RefreshDeviceControls() {
   AppState& s = state_;
   const int n = s.DeviceCount;
+  // The selector and the current slot stay within the devices found: after devices went
+  // away, a slot past the count would name a device that is gone ("4/3 Device4[]") and
+  // its stale slot value could still enable the firmware buttons. The selector clamps its
+  // position to its new maximum.
+  s.CurrentSlot = std::clamp(s.CurrentSlot, 0, std::max(0, n - 1));
   UpDown1->setMaximum(n - 1);
   UpDown1->hide();
   for (int i = 0; i < kShownDevices; ++i) PageControl1->setPageTabVisible(i, false);
@@ -476,6 +504,8 @@ void TForm1::RefreshDeviceControls() {
     StaticText4->show();
     UpDown1->hide();
   } else {
+    // The removal time shows only while no device is present.
+    StaticText4->hide();
     s.DeviceLabel = BuildDeviceLabel(s);
     const DeviceSlot current =
         s.DeviceSlots[static_cast<std::size_t>(std::clamp(s.CurrentSlot, 0, kMaxDeviceSlots - 1))];
@@ -492,12 +522,13 @@ void TForm1::RefreshDeviceControls() {
 
   const auto boxes = DeviceCheckBoxes();
   for (int slot = 0; slot < kShownDevices; ++slot) {
+    QCheckBox* box = boxes[static_cast<std::size_t>(slot)];
     if (slot >= n) {
-      boxes[slot]->hide();
+      box->hide();
       continue;
     }
-    boxes[slot]->show();
-    boxes[slot]->setToolTip(QString("HD%1").arg(SlotDisk(s.DeviceSlots[static_cast<std::size_t>(slot)])));
+    box->show();
+    box->setToolTip(QString("HD%1").arg(SlotDisk(s.DeviceSlots[static_cast<std::size_t>(slot)])));
     PageControl1->setPageCaption(slot, QString("Device%1").arg(slot + 1));
     PageControl1->setPageTabVisible(slot, true);
   }
@@ -513,7 +544,7 @@ void TForm1::RefreshDeviceControls() {
     const std::string problem = services_.host.AccessProblem();
     if (!problem.empty()) {
       accessProblemShown_ = true;
-      services_.dialogs.ShowMessage(AppMessage(problem, "Message", MessageIcon::Information));
+      ShowAfterTick(AppMessage(problem, "Message", MessageIcon::Information));
     }
   }
   emit devicesRefreshed();
@@ -549,10 +580,9 @@ void TForm1::ShowDeviceInfo() {
 
 void TForm1::PageControl1Change() {
   ShowDeviceInfo();
-  state_.UpdatingControls = true;
+  const ScopedFlag updating(state_.UpdatingControls);
   CheckBox7->setEnabled(true);
   PresentStatus(true);
-  state_.UpdatingControls = false;
 }
 
 void TForm1::DeviceCheckBoxClick(int slot) {

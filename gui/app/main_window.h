@@ -17,7 +17,6 @@
 #include <memory>
 #include <string>
 
-#include "shell/app_state.h"
 #include "app/widgets.h"
 #include "controller/command_set.h"
 #include "device/discovery.h"
@@ -26,6 +25,7 @@
 #include "platform/device_host.h"
 #include "platform/dialogs.h"
 #include "platform/random.h"
+#include "shell/app_state.h"
 
 namespace caspira {
 
@@ -162,6 +162,8 @@ class TForm1 : public QWidget {
  signals:
   // Emitted after the device controls were rebuilt from a finished detection run.
   void devicesRefreshed();
+  // Emitted when the window has closed: the program ends then, whatever boxes are open.
+  void closed();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -176,8 +178,13 @@ class TForm1 : public QWidget {
   void DeviceCheckBoxClick(int slot);
   // Asks DriveDetectThread for a run over the latest drive counts.
   void RequestDetection(std::vector<std::string> driveLetters);
+  // One tick of the detection cycle (Timer4Timer without its re-entry guard).
+  void DetectionCycleTick();
   // Takes the tables of the finished run into AppState and shows what it reported.
   void AdoptDetection();
+  // Shows a box once the running Timer4 tick is over (at once outside a tick).
+  void ShowAfterTick(const Message& message);
+  void ShowDeferredMessages();
   void SetFirmwareButtonsEnabled(bool enabled);
 
   ProgramServices services_;
@@ -187,6 +194,7 @@ class TForm1 : public QWidget {
   Detector detector_{transport_};
   VendorCommandSet commands_;
   bool inTimer4_ = false;
+  std::vector<Message> deferredMessages_;  // boxes waiting for the end of a Timer4 tick
   bool accessProblemShown_ = false;
   std::unique_ptr<DriveDetectThread> detectThread_;
   std::unique_ptr<TRaidThread> raidThread_;

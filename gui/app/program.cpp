@@ -10,7 +10,6 @@
 #include <exception>
 #include <memory>
 
-#include "shell/identity.h"
 #include "app/main_window.h"
 #include "app/qt_dialogs.h"
 #include "eventlog/event_log_window.h"
@@ -18,6 +17,7 @@
 #include "imagebuilder/make_bin_dialog.h"
 #include "platform/process.h"
 #include "platform/random.h"
+#include "shell/identity.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -60,6 +60,16 @@ void CaspiraApplication::Display(const std::string& text) const {
 
 namespace {
 
+// A button's text as shown: "&OK" reads "OK", "&&" is one "&".
+QString WithoutMnemonics(const QString& text) {
+  QString shown;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == '&' && i + 1 < text.size()) ++i;
+    shown += text[i];
+  }
+  return shown;
+}
+
 QJsonObject DescribeControl(QWidget* w) {
   QJsonObject o;
   o["name"] = w->objectName();
@@ -101,6 +111,24 @@ QJsonObject DescribeWindow(QWidget* window) {
   return o;
 }
 
+// The message boxes open now, modal or not, with what they say and offer.
+QJsonArray DescribeMessageBoxes() {
+  QJsonArray boxes;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    auto* box = qobject_cast<QMessageBox*>(top);
+    if (box == nullptr || !box->isVisible()) continue;
+    QJsonObject o;
+    o["title"] = box->windowTitle();
+    o["text"] = box->text();
+    o["modal"] = box->isModal();
+    QJsonArray buttons;
+    for (QAbstractButton* button : box->buttons()) buttons.append(WithoutMnemonics(button->text()));
+    o["buttons"] = buttons;
+    boxes.append(o);
+  }
+  return boxes;
+}
+
 }  // namespace
 
 std::string DumpWindowsJson(TForm1& form) {
@@ -136,6 +164,7 @@ std::string DumpWindowsJson(TForm1& form) {
     others.append(DescribeWindow(top));
   }
   root["otherWindows"] = others;
+  root["messageBoxes"] = DescribeMessageBoxes();
   root["windowTitle"] = form.windowTitle();
   QJsonArray log;
   for (const QString& line : form.Memo1->toPlainText().split('\n', Qt::SkipEmptyParts)) log.append(line);
@@ -162,6 +191,9 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
     new TForm3(form1.get());
     new TForm5(form1.get());
     form1->show();
+    // The program ends with its main window, also while boxes of their own stand open
+    // beside it (Qt would otherwise wait for the last of them) or a modal one runs.
+    QObject::connect(form1.get(), &TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     if (beforeLoop) beforeLoop(*form1);
 
     if (options.pressStart) {

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QThread>
 
 #include "app/main_window.h"
 
@@ -34,15 +35,41 @@ QFileDialog* MakeFileDialog(QWidget* parent, const FileDialogOptions& options) {
 
 }  // namespace
 
+QtDialogs::QtDialogs(std::function<QWidget*()> owner)
+    : owner_(std::move(owner)), windowThread_(std::make_unique<QObject>()) {}
+
+QtDialogs::~QtDialogs() {
+  for (const QPointer<QMessageBox>& box : systemBoxes_) delete box.data();
+}
+
 QWidget* QtDialogs::OwnerFor(const Message& message) const {
   return message.owner == MessageOwner::Application && owner_ ? owner_() : nullptr;
 }
 
 void QtDialogs::ShowMessage(const Message& message) {
+  if (message.owner == MessageOwner::None) {
+    if (QThread::currentThread() == windowThread_->thread()) {
+      ShowSystemMessage(message);
+    } else {
+      QMetaObject::invokeMethod(
+          windowThread_.get(), [this, message] { ShowSystemMessage(message); }, Qt::QueuedConnection);
+    }
+    return;
+  }
   QMessageBox box(ToQt(message.icon), L1(message.title), L1(message.text), QMessageBox::Ok,
                   OwnerFor(message));
   box.setTextFormat(Qt::PlainText);
   box.exec();
+}
+
+void QtDialogs::ShowSystemMessage(const Message& message) {
+  std::erase_if(systemBoxes_, [](const QPointer<QMessageBox>& box) { return box.isNull(); });
+  auto* box = new QMessageBox(ToQt(message.icon), L1(message.title), L1(message.text), QMessageBox::Ok);
+  box->setTextFormat(Qt::PlainText);
+  box->setWindowModality(Qt::NonModal);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  systemBoxes_.emplace_back(box);
+  box->show();
 }
 
 bool QtDialogs::AskYesNo(const Message& message) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "device/enclosure_report.h"
+
 namespace caspira {
 namespace {
 
@@ -162,12 +164,11 @@ DetectionResult RunDetection(const Transport& transport, const DetectionInput& i
   DetectionResult result;
   result.tables = previous;
   BuildDriveTable(transport.host, input, result, pump);
-  result.tables.deviceCount = IdentifyDevices(transport, input, result, pump);
-
-  std::vector<unsigned> enclosures;
-  for (std::int32_t i = 0; i < result.tables.deviceCount; ++i)
-    enclosures.push_back(SlotDisk(result.tables.deviceSlots[static_cast<std::size_t>(i)]));
-  transport.host.SetEnclosureDrives(enclosures);
+  // Identification opens the disks through `probed`, so that the enclosures are reported
+  // as the very devices it recognised, not by numbers another disk may have taken over.
+  ProbedDrives probed(transport);
+  result.tables.deviceCount = IdentifyDevices(probed.transport(), input, result, pump);
+  ReportEnclosures(transport.host, probed, result);
   return result;
 }
 

@@ -55,6 +55,21 @@ struct AtaRequest {
   std::uint8_t* data = nullptr;  // sectors * 512 bytes
 };
 
+// Which disk or volume a device is, as the host knew it when it opened or described it.
+// Two opens of the same disk give equal identities; a disk that takes over another's number
+// or name after a hot-plug gives a different one. Empty where the host does not tell disks
+// apart (the simulated world).
+struct DeviceIdentity {
+  std::string name;        // kernel name: "sdb", or "sdb1" for a volume
+  std::string dev;         // "major:minor" of the block device
+  std::string diskseq;     // the kernel's disk sequence number, where it has one
+  std::string devicePath;  // resolved path of the disk's device: where it is attached
+  bool volume = false;     // a volume's node, even where the volume is the whole disk
+
+  bool Known() const { return !name.empty(); }
+  friend bool operator==(const DeviceIdentity&, const DeviceIdentity&) = default;
+};
+
 // An opened disk or volume. Closing is destruction.
 class BlockDevice {
  public:
@@ -62,6 +77,8 @@ class BlockDevice {
   // True when the host completed the request (whatever the device answered).
   virtual bool ExecuteScsi(ScsiRequest& request) = 0;
   virtual bool ExecuteAta(AtaRequest& request) = 0;
+  // Which disk this is; empty where the host does not tell disks apart.
+  virtual DeviceIdentity Identity() const { return {}; }
 };
 
 // Drive types of a volume, as the drive table records them.
@@ -111,9 +128,16 @@ class DeviceHost {
   // Device-change notifications; null when the host cannot provide them.
   virtual DeviceChangeSource* DeviceChanges() = 0;
 
-  // Identification tells the host which physical drives are enclosures. A host that
-  // guards real disks allows controller writes to these drives only.
-  virtual void SetEnclosureDrives(const std::vector<unsigned>& /*drives*/) {}
+  // Physical drive `number` as the host would open it now, described without opening it;
+  // empty when there is none or the host does not tell disks apart.
+  virtual DeviceIdentity DescribePhysicalDrive(unsigned /*number*/) { return {}; }
+
+  // Identification tells the host which disks are enclosures: `recognised` are the
+  // identities of the opened devices it recognised; `kept` are disks it deliberately left
+  // unprobed (the one being upgraded), which stay enclosures only if they were before. A
+  // host that guards real disks lets controller writes reach these disks only.
+  virtual void SetEnclosures(const std::vector<DeviceIdentity>& /*recognised*/,
+                             const std::vector<DeviceIdentity>& /*kept*/) {}
 
   // Why the host found no disks it could use, when that is worth telling the user once
   // (missing rights, for instance); empty otherwise.

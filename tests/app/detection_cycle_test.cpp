@@ -5,9 +5,16 @@
 #include <clocale>
 #include <condition_variable>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
 #include "app/main_window.h"
+#include "app/qt_dialogs.h"
 #include "shell/request_flags.h"
 #include "sim/sim_world.h"
 #include "support/fakes.h"
@@ -49,12 +56,16 @@ class GatedHost final : public DeviceHost {
   std::unique_ptr<BlockDevice> OpenVolume(const std::string& name) override {
     return inner_.OpenVolume(name);
   }
-  std::vector<std::string> ListVolumes() override { return inner_.ListVolumes(); }
+  std::vector<std::string> ListVolumes() override {
+    if (failListing) throw std::runtime_error("the volume list could not be read");
+    return inner_.ListVolumes();
+  }
   VolumeInfo QueryVolume(const std::string& name) override { return inner_.QueryVolume(name); }
   DeviceChangeSource* DeviceChanges() override { return nullptr; }  // the test raises them
   std::string AccessProblem() override { return accessProblem; }
 
   std::string accessProblem;
+  bool failListing = false;  // the window thread's recount meets an exception
 
  private:
   DeviceHost& inner_;
@@ -99,10 +110,11 @@ class DetectionCycleTest : public ::testing::Test {
     ASSERT_FALSE(form->state().DetectDone);
   }
 
-  // A device change, then ticks until the recount; returns the ticks it took.
+  // A device change, then ticks until the recount; returns the ticks it took (giving up
+  // after a hundred, when the cycle is stuck).
   int TicksUntilRecount() {
     int ticks = 0;
-    while (form->state().DeviceChangeCountdown != 0) {
+    while (form->state().DeviceChangeCountdown != 0 && ticks < 100) {
       form->Timer4Timer();
       ++ticks;
     }
@@ -183,6 +195,53 @@ TEST_F(DetectionCycleTest, TwoEnclosuresGetTheirBoxesTabsSelectorLabelAndCaption
   EXPECT_FALSE(f.Button1->isHidden());
 }
 
+TEST_F(DetectionCycleTest, DevicesComingBackHideTheRemovalTimeAgain) {
+  world.AddDisk(0);
+  Start();
+  FinishDetection();
+  ASSERT_FALSE(form->StaticText4->isHidden());
+
+  world.AddEnclosure(1, Enclosure(Attachment::Sata));
+  form->OnDeviceChange();
+  TicksUntilRecount();
+  FinishDetection();
+  EXPECT_EQ(form->StaticText1->text(), "1/1 Device1[]");
+  EXPECT_TRUE(form->StaticText4->isHidden());
+  EXPECT_FALSE(form->Timer3->isActive()) << "the clock stays stopped";
+}
+
+TEST_F(DetectionCycleTest, WhenDevicesLeaveTheSelectorAndLabelStayWithinTheCount) {
+  for (unsigned disk = 1; disk <= 4; ++disk) world.AddEnclosure(disk, Enclosure(Attachment::Sata));
+  world.AddVolume({"H", kDriveFixed, 3u, true});
+  Start();
+  FinishDetection();
+  for (int step = 0; step < 3; ++step) form->UpDown1->step(true);
+  ASSERT_EQ(form->StaticText1->text(), "4/4 Device4[]");
+
+  world.RemoveDrive(4);
+  form->OnDeviceChange();
+  TicksUntilRecount();
+  FinishDetection();
+  EXPECT_EQ(state().DeviceCount, 3);
+  EXPECT_EQ(form->StaticText1->text(), "3/3 Device3[H]");
+  EXPECT_EQ(form->UpDown1->maximum(), 2);
+  EXPECT_EQ(form->UpDown1->position(), 2);
+  EXPECT_LT(state().CurrentSlot, 3);
+  form->UpDown1->step(true);  // already at the last device
+  EXPECT_EQ(form->StaticText1->text(), "3/3 Device3[H]");
+
+  // All but one gone while the selector stood on the last: one device, no selector.
+  world.RemoveDrive(3);
+  world.RemoveDrive(2);
+  form->OnDeviceChange();
+  TicksUntilRecount();
+  FinishDetection();
+  EXPECT_EQ(form->StaticText1->text(), "1/1 Device1[]");
+  EXPECT_EQ(state().CurrentSlot, 0);
+  EXPECT_EQ(form->UpDown1->position(), 0);
+  EXPECT_TRUE(form->UpDown1->isHidden());
+}
+
 TEST_F(DetectionCycleTest, ABurstOfDeviceChangesDelaysTheRecountAndUnchangedCountsStartNothing) {
   TwoEnclosures();
   Start();
@@ -208,6 +267,26 @@ TEST_F(DetectionCycleTest, ABurstOfDeviceChangesDelaysTheRecountAndUnchangedCoun
   EXPECT_EQ(state().PhysicalDriveCount, 4);
   FinishDetection();
   EXPECT_EQ(state().DeviceCount, 2);
+}
+
+TEST_F(DetectionCycleTest, AnExceptionEscapingATickDoesNotStopTheCycle) {
+  TwoEnclosures();
+  Start();
+  FinishDetection();
+  host.failListing = true;
+  form->OnDeviceChange();
+  for (int tick = 0; tick < 4; ++tick) form->Timer4Timer();
+  EXPECT_THROW(form->Timer4Timer(), std::runtime_error);  // the recount's tick
+
+  // The application shows the exception and goes on; so do the next ticks.
+  host.failListing = false;
+  world.AddDisk(5);
+  world.AddVolume({"G", kDriveRemovable, 5u, true});
+  form->OnDeviceChange();
+  EXPECT_EQ(TicksUntilRecount(), 5);
+  EXPECT_TRUE(state().Detecting);
+  FinishDetection();
+  EXPECT_EQ(state().DriveLetterCount, 4);
 }
 
 TEST_F(DetectionCycleTest, TheAutoScanBoxFollowsTheFirmwareRevision) {
@@ -273,6 +352,73 @@ TEST_F(DetectionCycleTest, WhatTheDetectionThreadReportsIsShownByTheWindow) {
   FinishDetection();
   EXPECT_EQ(dialogs.ShownTexts(), std::vector<std::string>{"Drive Count Must less than 20."});
   EXPECT_EQ(form->StatusText(), "Read Error for LBA = 58 and sector count = 1");
+}
+
+// The open message boxes saying `text`.
+std::vector<QMessageBox*> OpenBoxes(const QString& text) {
+  std::vector<QMessageBox*> boxes;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (auto* box = qobject_cast<QMessageBox*>(top);
+        box != nullptr && box->isVisible() && box->text() == text)
+      boxes.push_back(box);
+  return boxes;
+}
+
+TEST_F(DetectionCycleTest, TheWindowGoesOnWhileTheDriveCountBoxIsOpen) {
+  world.AddEnclosure(1, Enclosure(Attachment::Sata));
+  for (char letter = 'C'; letter <= 'Z'; ++letter)
+    world.AddVolume({std::string(1, letter), kDriveFixed, 1u, true});
+  QtDialogs shownDialogs;
+  const struct CloseFirst {
+    std::unique_ptr<TForm1>& form;
+    ~CloseFirst() { form.reset(); }  // before the dialogs it uses
+  } closeFirst{form};
+  // Should the box hold the window up after all, this closes it, so the test fails
+  // instead of hanging.
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] {
+    for (QMessageBox* box : OpenBoxes(kDriveCountMessage)) box->close();
+  });
+  watchdog.start(std::chrono::milliseconds(testing::kGenerousTimeout));
+
+  // The timers run for real, twenty times faster; the first run is held a while so the
+  // label blinks.
+  host.Close();
+  form = std::make_unique<TForm1>(ProgramServices{host, shownDialogs, clock, random, 20.0});
+  ASSERT_TRUE(testing::PumpUntil([this] { return form->StaticText1->isHidden(); }));
+  host.Open();
+  ASSERT_TRUE(testing::PumpUntil([] { return !OpenBoxes(kDriveCountMessage).empty(); }));
+  const QPointer<QMessageBox> box = OpenBoxes(kDriveCountMessage).front();
+  EXPECT_FALSE(box->isModal());
+  EXPECT_EQ(box->parentWidget(), nullptr) << "the box has no owner";
+
+  // With the box open, the refresh that follows it has run and the cycle goes on: a new
+  // enclosure is found and shown.
+  EXPECT_TRUE(testing::PumpUntil(
+      [this] { return form->StaticText1->text() == "1/1 Device1[CDEFGHIJKLMNOPQRSTUV]"; }));
+  EXPECT_FALSE(form->StaticText1->isHidden());
+  world.AddEnclosure(2, Enclosure(Attachment::Usb));
+  form->OnDeviceChange();
+  EXPECT_TRUE(testing::PumpUntil([this] { return state().DeviceCount == 2 && !form->UpDown1->isHidden(); }));
+  EXPECT_TRUE(watchdog.isActive());
+  ASSERT_FALSE(box.isNull());
+  EXPECT_TRUE(box->isVisible()) << "nobody has answered the first box yet";
+}
+
+TEST_F(DetectionCycleTest, TheCycleGoesOnWhileAModalBoxFromATickIsOpen) {
+  host.accessProblem = "Caspira cannot open the disks.";
+  world.AddUnopenableDrive(0);
+  Start();
+  int countdownWhileShown = -1;
+  dialogs.whileShown = [&](const Message&) {
+    form->OnDeviceChange();
+    form->Timer4Timer();  // a tick the box's event loop delivers
+    countdownWhileShown = state().DeviceChangeCountdown;
+  };
+  FinishDetection();
+  ASSERT_EQ(dialogs.shown.size(), 1u);
+  EXPECT_EQ(countdownWhileShown, 17) << "the tick was taken, not refused";
 }
 
 TEST_F(DetectionCycleTest, MissingRightsAreExplainedOnce) {

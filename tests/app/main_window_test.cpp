@@ -4,10 +4,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QGuiApplication>
+#include <QScreen>
 #include <clocale>
 
-#include "shell/request_flags.h"
 #include "platform/null_host.h"
+#include "shell/request_flags.h"
 #include "support/fakes.h"
 #include "support/gui_support.h"
 #include "support/scripted_dialogs.h"
@@ -58,6 +60,8 @@ class MainWindowTest : public ::testing::Test {
 TEST_F(MainWindowTest, CreationLeavesTheWindowInItsStartState) {
   TForm1& f = *form;
   EXPECT_EQ(f.size(), QSize(623, 505));
+  EXPECT_EQ(f.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center())
+      << "the window opens centred on the screen";
   EXPECT_EQ(f.font().family(), "Arial");
   EXPECT_EQ(f.font().pixelSize(), 13);
   EXPECT_EQ(f.palette().color(QPalette::Window), QColor(Qt::white));

@@ -44,6 +44,43 @@ TEST(CaspiraSimTest, HeadlessDemoRunWritesADumpOfTheMainWindow) {
   EXPECT_TRUE(main["statusPanels"].isArray());
 }
 
+// More volumes than the drive table holds: the first detection raises the ownerless
+// "Drive Count Must less than 20." box, which nobody answers in a headless run.
+TEST(CaspiraSimTest, AHeadlessRunEndsOnTimeWithABoxOpenAndTheDumpListsTheBox) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  {
+    std::ofstream scenario(dir / "volumes.scn");
+    scenario << "enclosure 1 sata\n";
+    for (char letter = 'C'; letter <= 'Z'; ++letter) scenario << "volume " << letter << " drive 1\n";
+  }
+  const std::string dump = dir / "dump.json";
+  Child sim(CASPIRA_SIM_PATH, {"--speed", "20", "--run-for", "10", "--dump", dump, dir / "volumes.scn"},
+            {"XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=offscreen"});
+  ASSERT_TRUE(sim.started());
+  const auto status = sim.WaitForExit(std::chrono::seconds(120));
+  ASSERT_TRUE(status.has_value()) << "caspira-sim did not end while the box was open";
+  ASSERT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+
+  QFile file(QString::fromStdString(dump));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+  const QJsonArray boxes = doc.object()["messageBoxes"].toArray();
+  ASSERT_FALSE(boxes.isEmpty()) << doc.toJson().toStdString();
+  const QJsonObject box = boxes.first().toObject();
+  EXPECT_EQ(box["text"].toString(), "Drive Count Must less than 20.");
+  EXPECT_EQ(box["title"].toString(), "");
+  EXPECT_EQ(box["buttons"].toArray(), QJsonArray{"OK"});
+  EXPECT_FALSE(box["modal"].toBool());
+  // The window went on behind the box: the enclosure is shown.
+  bool labelled = false;
+  for (const auto control : doc.object()["mainWindow"].toObject()["controls"].toArray())
+    labelled = labelled || (control.toObject()["name"] == "StaticText1" &&
+                            control.toObject()["text"].toString().startsWith("1/1 Device1["));
+  EXPECT_TRUE(labelled);
+}
+
 // Runs caspira-sim with one argument and its error output in a file; returns the exit code.
 int RunCapturing(const std::string& arg, const std::string& errorFile) {
   const std::string command = "'" + std::string(CASPIRA_SIM_PATH) + "' '" + arg + "' 2> '" + errorFile + "'";

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QString>
 #include <chrono>
 #include <functional>
+#include <ostream>
 
 #include "support/wait.h"
 
@@ -16,3 +18,9 @@ inline bool PumpUntil(const std::function<bool()>& condition,
 }
 
 }  // namespace caspira::testing
+
+// Failure messages show a window text as text (found by argument-dependent lookup, so it
+// lives beside QString in the global namespace).
+inline void PrintTo(const QString& text, std::ostream* out) {
+  *out << '"' << text.toStdString() << '"';
+}

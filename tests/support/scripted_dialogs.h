@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,10 @@ namespace caspira::testing {
 
 class ScriptedDialogs final : public Dialogs {
  public:
-  void ShowMessage(const Message& message) override { shown.push_back(message); }
+  void ShowMessage(const Message& message) override {
+    shown.push_back(message);
+    if (whileShown) whileShown(message);
+  }
   bool AskYesNo(const Message& message) override {
     asked.push_back(message);
     if (yesNoAnswers.empty()) return false;
@@ -43,6 +47,8 @@ class ScriptedDialogs final : public Dialogs {
   }
 
   std::vector<Message> shown;
+  // Runs while a message is shown, as the event loop of a modal box would run the window.
+  std::function<void(const Message&)> whileShown;
   std::vector<Message> asked;
   std::deque<bool> yesNoAnswers;
   std::deque<std::vector<std::string>> openAnswers;

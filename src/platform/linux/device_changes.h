@@ -32,6 +32,9 @@ class UdevChangeSource final : public DeviceChangeSource {
   // Null when libudev cannot set up the monitor.
   static std::unique_ptr<UdevChangeSource> Start();
   ~UdevChangeSource() override;
+  // It owns the monitor and its descriptor: a copy would release them twice.
+  UdevChangeSource(const UdevChangeSource&) = delete;
+  UdevChangeSource& operator=(const UdevChangeSource&) = delete;
   int NotificationFd() const override { return fd_; }
   unsigned TakeNotifications() override;
 
@@ -50,6 +53,9 @@ class UeventChangeSource final : public DeviceChangeSource {
   // Reads uevent datagrams from `fd`, which it owns from then on.
   explicit UeventChangeSource(int fd);
   ~UeventChangeSource() override;
+  // It owns the socket: a copy would close it twice.
+  UeventChangeSource(const UeventChangeSource&) = delete;
+  UeventChangeSource& operator=(const UeventChangeSource&) = delete;
   int NotificationFd() const override { return fd_; }
   unsigned TakeNotifications() override;
 

@@ -17,12 +17,14 @@ namespace {
 // One opened disk or volume node. Every request passes the interlock before the kernel.
 class SgDevice final : public BlockDevice {
  public:
-  SgDevice(std::shared_ptr<lb::KernelIo> io, int fd, lb::DiskIdentity identity,
+  SgDevice(std::shared_ptr<lb::KernelIo> io, int fd, DeviceIdentity identity,
            std::shared_ptr<lb::WriteGuard> guard)
       : io_(std::move(io)), fd_(fd), identity_(std::move(identity)), guard_(std::move(guard)) {}
   ~SgDevice() override { io_->Close(fd_); }
   SgDevice(const SgDevice&) = delete;
   SgDevice& operator=(const SgDevice&) = delete;
+
+  DeviceIdentity Identity() const override { return identity_; }
 
   bool ExecuteScsi(ScsiRequest& request) override {
     if (!guard_->AllowScsi(identity_, request)) return false;
@@ -69,7 +71,7 @@ class SgDevice final : public BlockDevice {
 
   std::shared_ptr<lb::KernelIo> io_;
   int fd_;
-  lb::DiskIdentity identity_;
+  DeviceIdentity identity_;
   std::shared_ptr<lb::WriteGuard> guard_;
 };
 
@@ -125,11 +127,6 @@ std::unique_ptr<BlockDevice> LinuxHost::OpenPhysicalDrive(unsigned number) {
   const lb::ScsiDisk& disk = disks[number];
   const int fd = io_->Open(disk.node, true);
   if (fd < 0) return nullptr;
-  {
-    std::lock_guard lock(openedMutex_);
-    openedByThread_[std::this_thread::get_id()][number] = disk.identity;
-    openedLast_[number] = disk.identity;
-  }
   return std::make_unique<SgDevice>(io_, fd, disk.identity, guard_);
 }
 
@@ -166,25 +163,15 @@ DeviceChangeSource* LinuxHost::DeviceChanges() {
   return changes_.get();
 }
 
-void LinuxHost::SetEnclosureDrives(const std::vector<unsigned>& drives) {
-  std::vector<lb::DiskIdentity> enclosures;
-  std::optional<std::vector<lb::ScsiDisk>> current;
-  {
-    std::lock_guard lock(openedMutex_);
-    const auto mine = openedByThread_.find(std::this_thread::get_id());
-    for (unsigned drive : drives) {
-      if (drive >= kMaxPhysicalDrives) continue;
-      if (mine != openedByThread_.end() && mine->second[drive]) {
-        enclosures.push_back(*mine->second[drive]);
-      } else if (openedLast_[drive]) {
-        enclosures.push_back(*openedLast_[drive]);
-      } else {
-        if (!current) current = view_.ScsiDisks();
-        if (drive < current->size()) enclosures.push_back((*current)[drive].identity);
-      }
-    }
-  }
-  guard_->SetEnclosures(std::move(enclosures));
+DeviceIdentity LinuxHost::DescribePhysicalDrive(unsigned number) {
+  if (number >= kMaxPhysicalDrives) return {};
+  std::vector<lb::ScsiDisk> disks = view_.ScsiDisks();
+  return number < disks.size() ? std::move(disks[number].identity) : DeviceIdentity{};
+}
+
+void LinuxHost::SetEnclosures(const std::vector<DeviceIdentity>& recognised,
+                              const std::vector<DeviceIdentity>& kept) {
+  guard_->SetEnclosures(recognised, kept);
 }
 
 std::string LinuxHost::AccessProblem() {

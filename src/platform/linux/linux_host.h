@@ -6,14 +6,10 @@
 // (write_guard.h) first.
 #pragma once
 
-#include <array>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/device_host.h"
@@ -45,24 +41,18 @@ class LinuxHost final : public DeviceHost {
   std::vector<std::string> ListVolumes() override;
   VolumeInfo QueryVolume(const std::string& name) override;
   DeviceChangeSource* DeviceChanges() override;
-  void SetEnclosureDrives(const std::vector<unsigned>& drives) override;
+  DeviceIdentity DescribePhysicalDrive(unsigned number) override;
+  void SetEnclosures(const std::vector<DeviceIdentity>& recognised,
+                     const std::vector<DeviceIdentity>& kept) override;
   std::string AccessProblem() override;
 
   // The interlock, for diagnostics: what it refused.
   const linux_backend::WriteGuard& guard() const { return *guard_; }
 
  private:
-  using DriveIdentities = std::array<std::optional<linux_backend::DiskIdentity>, kMaxPhysicalDrives>;
-
   linux_backend::SysfsView view_;
   std::shared_ptr<linux_backend::KernelIo> io_;
   std::shared_ptr<linux_backend::WriteGuard> guard_;
-
-  // Which disk each thread last opened as each drive number: identification tells the
-  // enclosures by number, and the number must mean the disk that identification probed.
-  std::mutex openedMutex_;
-  std::map<std::thread::id, DriveIdentities> openedByThread_;
-  DriveIdentities openedLast_;
 
   std::once_flag changesOnce_;
   std::unique_ptr<DeviceChangeSource> changes_;

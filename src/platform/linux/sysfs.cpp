@@ -121,7 +121,7 @@ std::optional<std::string> ReadAttribute(const fs::path& path) {
   text.resize(static_cast<std::size_t>(n));
   if (const auto newline = text.find('\n'); newline != std::string::npos) text.resize(newline);
   const auto blank = [](unsigned char c) { return std::isspace(c) != 0; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
+  while (!text.empty() && blank(static_cast<unsigned char>(text.back()))) text.pop_back();
   const auto first = std::find_if_not(text.begin(), text.end(), blank);
   text.erase(text.begin(), first);
   if (text.empty()) return std::nullopt;
@@ -194,12 +194,12 @@ std::vector<Volume> SysfsView::Volumes() const {
     if (const auto at = std::find(scsiNames.begin(), scsiNames.end(), name); at != scsiNames.end())
       number = static_cast<unsigned>(at - scsiNames.begin());
     const auto removable = ReadFlag(entry / "removable");
-    const DiskIdentity diskIdentity{name, ReadAttribute(entry / "dev").value_or(""),
-                                    ReadAttribute(entry / "diskseq").value_or(""),
-                                    ResolvedPath(entry / "device")};
+    const DeviceIdentity diskIdentity{name, ReadAttribute(entry / "dev").value_or(""),
+                                      ReadAttribute(entry / "diskseq").value_or(""),
+                                      ResolvedPath(entry / "device")};
     const auto volumeOf = [&](const std::string& volumeName, const fs::path& attributes) {
       const auto dev = ReadAttribute(attributes / "dev");
-      DiskIdentity identity = diskIdentity;
+      DeviceIdentity identity = diskIdentity;
       identity.name = volumeName;
       identity.dev = dev.value_or("");
       identity.volume = true;

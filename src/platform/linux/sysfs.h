@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/write_guard.h"
+#include "platform/device_host.h"
 
 namespace caspira::linux_backend {
 
@@ -45,7 +45,7 @@ struct ScsiDisk {
   std::optional<std::string> sg;  // "sg1"
   DeviceNode node;                // where pass-through goes
   std::optional<bool> removable;  // unknown when the attribute cannot be read
-  DiskIdentity identity;
+  DeviceIdentity identity;
 };
 
 struct Volume {
@@ -54,7 +54,7 @@ struct Volume {
   std::optional<unsigned> diskNumber;  // that disk's position among the SCSI disks
   std::optional<bool> removable;
   DeviceNode node;
-  DiskIdentity identity;
+  DeviceIdentity identity;
 };
 
 class SysfsView {

@@ -133,23 +133,35 @@ WriteGuard::WriteGuard(Reporter reporter) : reporter_(std::move(reporter)) {
   if (!reporter_) reporter_ = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
 }
 
-void WriteGuard::SetEnclosures(std::vector<DiskIdentity> enclosures) {
+void WriteGuard::SetEnclosures(const std::vector<DeviceIdentity>& recognised,
+                               const std::vector<DeviceIdentity>& kept) {
   std::lock_guard lock(mutex_);
-  enclosures_ = std::move(enclosures);
+  const auto trusted = [this](const DeviceIdentity& disk) {
+    return std::find(enclosures_.begin(), enclosures_.end(), disk) != enclosures_.end();
+  };
+  std::vector<DeviceIdentity> next;
+  const auto take = [&next](const DeviceIdentity& disk) {
+    if (disk.Known() && !disk.volume && std::find(next.begin(), next.end(), disk) == next.end())
+      next.push_back(disk);
+  };
+  for (const DeviceIdentity& disk : recognised) take(disk);
+  for (const DeviceIdentity& disk : kept)
+    if (trusted(disk)) take(disk);
+  enclosures_ = std::move(next);
 }
 
-bool WriteGuard::IsEnclosure(const DiskIdentity& disk) const {
+bool WriteGuard::IsEnclosure(const DeviceIdentity& disk) const {
   std::lock_guard lock(mutex_);
   return std::find(enclosures_.begin(), enclosures_.end(), disk) != enclosures_.end();
 }
 
-bool WriteGuard::AllowScsi(const DiskIdentity& disk, const ScsiRequest& request) {
+bool WriteGuard::AllowScsi(const DeviceIdentity& disk, const ScsiRequest& request) {
   const GuardDecision decision = JudgeScsiRequest(request, IsEnclosure(disk));
   if (!decision.allowed) Refuse(disk, DescribeScsiRequest(request), decision.reason);
   return decision.allowed;
 }
 
-bool WriteGuard::AllowAta(const DiskIdentity& disk, const AtaRequest& request) {
+bool WriteGuard::AllowAta(const DeviceIdentity& disk, const AtaRequest& request) {
   const GuardDecision decision = JudgeAtaRequest(request, IsEnclosure(disk));
   if (!decision.allowed)
     Refuse(disk, "ATA command " + Hex(request.registers[AtaRegisters::Command]), decision.reason);
@@ -166,7 +178,7 @@ std::vector<std::string> WriteGuard::Refusals() const {
   return {refusals_.begin(), refusals_.end()};
 }
 
-void WriteGuard::Refuse(const DiskIdentity& disk, const std::string& what, const std::string& reason) {
+void WriteGuard::Refuse(const DeviceIdentity& disk, const std::string& what, const std::string& reason) {
   const std::string line = "caspira: refused " + what + " to " + disk.name + ": " + reason;
   {
     std::lock_guard lock(mutex_);

@@ -14,8 +14,10 @@
 //   other vendor-specific command.
 //
 // A disk is an enclosure only while its identity (kernel name, device numbers, sequence
-// number and sysfs device path) matches one that identification reported, so a disk that
-// takes over another's number or name after a hot-plug is not trusted by accident.
+// number and sysfs device path, as sysfs told when the node was opened) matches one that
+// identification reported as a device it opened and recognised, so a disk that takes over
+// another's number or name after a hot-plug is not trusted by accident. A volume's node is
+// never an enclosure, whatever is reported.
 #pragma once
 
 #include <cstdint>
@@ -28,16 +30,6 @@
 #include "platform/device_host.h"
 
 namespace caspira::linux_backend {
-
-// Which disk a node belongs to, as sysfs told when it was opened.
-struct DiskIdentity {
-  std::string name;        // kernel name: "sdb", or "sdb1" for a volume
-  std::string dev;         // "major:minor" of the block device
-  std::string diskseq;     // the kernel's disk sequence number, where it has one
-  std::string devicePath;  // resolved sysfs path of the disk's device
-  bool volume = false;     // a volume's node, even where the volume is the whole disk
-  friend bool operator==(const DiskIdentity&, const DiskIdentity&) = default;
-};
 
 // The controller's mailbox: the only sectors the program ever writes.
 inline constexpr std::uint32_t kFirstMailboxLba = 3;
@@ -64,12 +56,15 @@ class WriteGuard {
   using Reporter = std::function<void(const std::string&)>;
   explicit WriteGuard(Reporter reporter = {});
 
-  void SetEnclosures(std::vector<DiskIdentity> enclosures);
-  bool IsEnclosure(const DiskIdentity& disk) const;
+  // Identification's report: the recognised disks become the enclosures; a kept disk (left
+  // unprobed while it is upgraded) stays one only if it already was. Volumes and empty
+  // identities are never taken.
+  void SetEnclosures(const std::vector<DeviceIdentity>& recognised, const std::vector<DeviceIdentity>& kept);
+  bool IsEnclosure(const DeviceIdentity& disk) const;
 
   // True when the request may go to `disk`; a refusal is counted and reported.
-  bool AllowScsi(const DiskIdentity& disk, const ScsiRequest& request);
-  bool AllowAta(const DiskIdentity& disk, const AtaRequest& request);
+  bool AllowScsi(const DeviceIdentity& disk, const ScsiRequest& request);
+  bool AllowAta(const DeviceIdentity& disk, const AtaRequest& request);
 
   unsigned RefusedCount() const;
   // The latest refusal lines (the most recent kMaxKeptRefusals).
@@ -77,11 +72,11 @@ class WriteGuard {
   static constexpr std::size_t kMaxKeptRefusals = 64;
 
  private:
-  void Refuse(const DiskIdentity& disk, const std::string& what, const std::string& reason);
+  void Refuse(const DeviceIdentity& disk, const std::string& what, const std::string& reason);
 
   mutable std::mutex mutex_;
   Reporter reporter_;
-  std::vector<DiskIdentity> enclosures_;
+  std::vector<DeviceIdentity> enclosures_;
   unsigned refused_ = 0;
   std::deque<std::string> refusals_;
 };

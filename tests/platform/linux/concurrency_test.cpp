@@ -26,8 +26,10 @@ TEST(LinuxHostThreads, IdentificationAndWritesRunTogetherWithoutLettingABadWrite
 
   std::thread detection([&] {
     for (int run = 0; run < 200; ++run) {
-      for (unsigned n = 0; n < kMaxPhysicalDrives; ++n) host.OpenPhysicalDrive(n);
-      host.SetEnclosureDrives(run % 2 == 0 ? std::vector<unsigned>{1} : std::vector<unsigned>{1, 2});
+      std::vector<DeviceIdentity> opened(kMaxPhysicalDrives);
+      for (unsigned n = 0; n < kMaxPhysicalDrives; ++n)
+        if (const auto device = host.OpenPhysicalDrive(n)) opened[n] = device->Identity();
+      host.SetEnclosures(run % 2 == 0 ? std::vector{opened[1]} : std::vector{opened[1], opened[2]}, {});
     }
     identifying = false;
   });

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 #include "platform/linux/fake_kernel.h"
 #include "platform/linux/linux_host.h"
@@ -40,6 +41,14 @@ std::string Uevent(const std::string& action, const std::string& subsystem) {
 bool Counts(const std::string& message) {
   return UeventIsDeviceChange({reinterpret_cast<const std::uint8_t*>(message.data()), message.size()});
 }
+
+// Each source owns a descriptor; a copy (or a move the class does not make right) would
+// close it twice.
+template <typename Source>
+constexpr bool kOwnsAlone = !std::is_copy_constructible_v<Source> && !std::is_copy_assignable_v<Source> &&
+                            !std::is_move_constructible_v<Source> && !std::is_move_assignable_v<Source>;
+static_assert(kOwnsAlone<UeventChangeSource>);
+static_assert(kOwnsAlone<linux_backend::UdevChangeSource>);
 
 TEST(Uevents, OnlyBlockDevicesComingAndGoingCount) {
   EXPECT_TRUE(Counts(Uevent("add", "block")));

@@ -61,16 +61,17 @@ class FakeKernel final : public linux_backend::KernelIo {
 
   int SgIo(int fd, sg_io_hdr_t& header) override {
     std::lock_guard lock(mutex_);
-    Sent sent{openFds_.at(fd),     {header.cmdp, header.cmdp + header.cmd_len},
-              header.interface_id, header.dxfer_direction,
-              header.dxfer_len,    header.timeout,
-              header.mx_sb_len,    {}};
+    Sent request{openFds_.at(fd),     {header.cmdp, header.cmdp + header.cmd_len},
+                 header.interface_id, header.dxfer_direction,
+                 header.dxfer_len,    header.timeout,
+                 header.mx_sb_len,    {}};
     const auto* data = static_cast<const std::uint8_t*>(header.dxferp);
     if (header.dxfer_direction == SG_DXFER_TO_DEV && data != nullptr)
-      sent.dataOut.assign(data, data + header.dxfer_len);
-    this->sent.push_back(std::move(sent));
+      request.dataOut.assign(data, data + header.dxfer_len);
+    const auto own = answers.find(request.node);
+    const Answer a = own != answers.end() ? own->second : answer;
+    sent.push_back(std::move(request));
 
-    const Answer a = answer;
     if (a.ioctlResult != 0) return a.ioctlResult;
     header.status = a.status;
     header.masked_status = static_cast<unsigned char>(a.status >> 1);
@@ -102,7 +103,8 @@ class FakeKernel final : public linux_backend::KernelIo {
   std::map<std::string, int> openErrors;  // node file name -> negative errno
   std::vector<Opened> opens;
   std::vector<Sent> sent;
-  Answer answer;
+  Answer answer;                          // what every node answers...
+  std::map<std::string, Answer> answers;  // ...unless it has an answer of its own here
 
  private:
   mutable std::mutex mutex_;

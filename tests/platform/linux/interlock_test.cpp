@@ -11,6 +11,9 @@
 #include <future>
 #include <thread>
 
+#include "device/device_slot.h"
+#include "device/discovery.h"
+#include "device/enclosure_report.h"
 #include "device/transport.h"
 #include "platform/linux/fake_kernel.h"
 #include "platform/linux/linux_host.h"
@@ -132,10 +135,23 @@ class HostInterlockTest : public ::testing::Test {
   }
   ~HostInterlockTest() override { fs::remove_all(root); }
 
-  // Identification, as the detection thread runs it: probe every drive, then report.
+  // Identification, as the detection thread runs it: open every drive, then report the
+  // recognised ones as the devices it opened.
   void Identify(const std::vector<unsigned>& enclosures) {
-    for (unsigned n = 0; n < kMaxPhysicalDrives; ++n) host.OpenPhysicalDrive(n);
-    host.SetEnclosureDrives(enclosures);
+    std::vector<DeviceIdentity> opened(kMaxPhysicalDrives), recognised;
+    for (unsigned n = 0; n < kMaxPhysicalDrives; ++n)
+      if (const auto device = host.OpenPhysicalDrive(n)) opened[n] = device->Identity();
+    for (unsigned n : enclosures) recognised.push_back(opened[n]);
+    host.SetEnclosures(recognised, {});
+  }
+  // What a detection run found: these disks, the one at `upgradeSlot` left unprobed.
+  static DetectionResult Found(const std::vector<unsigned>& disks,
+                               std::optional<std::int32_t> upgradeSlot = std::nullopt) {
+    DetectionResult result;
+    for (std::size_t i = 0; i < disks.size(); ++i) result.tables.deviceSlots[i] = disks[i] | SlotSectorTag;
+    result.tables.deviceCount = static_cast<std::int32_t>(disks.size());
+    result.upgradeSlotIndex = upgradeSlot;
+    return result;
   }
   bool Write(unsigned drive, std::uint32_t lba) {
     DeviceHandle handle = OpenDevice(transport, static_cast<std::uint8_t>(drive));
@@ -190,6 +206,8 @@ TEST_F(HostInterlockTest, NeverWritesThroughAVolume) {
   ASSERT_TRUE(volume);
   std::vector<std::uint8_t> sector(512);
   EXPECT_FALSE(WriteSectors(volume, 20, 1, sector.data())) << "volume LBAs are not the disk's";
+  host.SetEnclosures({volume.device().Identity()}, {});
+  EXPECT_FALSE(WriteSectors(volume, 20, 1, sector.data())) << "not even when reported as an enclosure";
   Identify({2});  // sdc carries a filesystem on the whole disk
   DeviceHandle wholeDisk = OpenVolume(transport, "sdc");
   ASSERT_TRUE(wholeDisk);
@@ -215,21 +233,64 @@ TEST_F(HostInterlockTest, ADifferentDiskUnderTheEnclosuresNameIsNotTrusted) {
   EXPECT_TRUE(kernel->sent.empty());
 }
 
-TEST_F(HostInterlockTest, TheEnclosureIsTheDiskTheIdentifyingThreadProbed) {
-  std::promise<void> probed, windowOpened;
-  std::thread detection([&] {
-    for (unsigned n = 0; n < 3; ++n) host.OpenPhysicalDrive(n);  // probes sdb as drive 1
-    probed.set_value();
-    windowOpened.get_future().wait();
-    host.SetEnclosureDrives({1});
-  });
-  probed.get_future().wait();
-  UnplugSdb();
-  EXPECT_NE(host.OpenPhysicalDrive(1), nullptr);  // the window thread meanwhile opens sdc as drive 1
-  windowOpened.set_value();
-  detection.join();
+TEST_F(HostInterlockTest, TheEnclosureIsTheDiskIdentificationOpenedNotTheOneAtItsNumberLater) {
+  ProbedDrives probed(transport);
+  ASSERT_TRUE(OpenDevice(probed.transport(), 1));  // identification probes sdb as drive 1
+  UnplugSdb();                                     // by the report, drive 1 is sdc
+  ReportEnclosures(host, probed, Found({1}));
   EXPECT_FALSE(Write(1, 20)) << "sdc was never identified";
   EXPECT_TRUE(kernel->sent.empty());
+}
+
+TEST_F(HostInterlockTest, TheDeviceBeingUpgradedStaysAnEnclosureOnlyWhileItIsTheSameDisk) {
+  Identify({1});
+  // A run during the upgrade leaves drive 1 unprobed: it keeps its rights.
+  ReportEnclosures(host, ProbedDrives(transport), Found({1}, 0));
+  EXPECT_TRUE(Write(1, 20));
+
+  // Keeping never makes an enclosure of a disk that was not one.
+  ReportEnclosures(host, ProbedDrives(transport), Found({2, 1}, 0));
+  EXPECT_FALSE(Write(2, 20));
+  EXPECT_FALSE(Write(1, 20)) << "a slot whose disk the run never opened gives no rights";
+
+  // Nor of another disk that arrived under the upgraded one's name.
+  Identify({1});
+  std::ofstream(root / "sys/block/sdb/diskseq") << "12\n";
+  ReportEnclosures(host, ProbedDrives(transport), Found({1}, 0));
+  EXPECT_FALSE(Write(1, 20));
+  EXPECT_EQ(kernel->sent.size(), 1u) << "only the first write went out";
+}
+
+// A controller information sector: the tag, and a model beginning with the prefix in ATA
+// string order.
+FakeKernel::Answer EnclosureAnswer() {
+  FakeKernel::Answer answer;
+  answer.dataIn.assign(kSectorSize, 0);
+  answer.dataIn[kControllerTagOffset] = kControllerTag[0];
+  answer.dataIn[kControllerTagOffset + 1] = kControllerTag[1];
+  const std::string model = kModelPrefix;
+  for (std::size_t i = 0; i < model.size(); ++i)
+    answer.dataIn[kInfoModelOffset + (i ^ 1)] = static_cast<std::uint8_t>(model[i]);
+  return answer;
+}
+
+TEST_F(HostInterlockTest, ADetectionRunGivesRightsToWhatItFoundAndKeepsThemForTheUpgradedDevice) {
+  kernel->answers["sg1"] = EnclosureAnswer();  // sdb is an enclosure; sda and sdc read zeros
+  DetectionInput input{{}, 0, 3, std::nullopt};
+  DetectionResult result = RunDetection(transport, input, DetectionTables{});
+  ASSERT_EQ(result.tables.deviceCount, 1);
+  ASSERT_EQ(SlotDisk(result.tables.deviceSlots[0]), 1u);
+  EXPECT_TRUE(Write(1, 20));
+  EXPECT_FALSE(Write(0, 20));
+  EXPECT_FALSE(Write(2, 20));
+
+  // While drive 1 is upgraded, a run neither opens it nor takes its rights away.
+  kernel->opens.clear();
+  input.upgradeSlotValue = result.tables.deviceSlots[0];
+  result = RunDetection(transport, input, result.tables);
+  ASSERT_EQ(result.upgradeSlotIndex, 0);
+  for (const FakeKernel::Opened& opened : kernel->opens) EXPECT_NE(opened.node, "sg1");
+  EXPECT_TRUE(Write(1, 20));
 }
 
 }  // namespace

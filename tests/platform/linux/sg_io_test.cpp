@@ -27,8 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 class PassThroughTest : public ::testing::Test {
  protected:
   PassThroughTest() {
-    { auto probe = host.OpenPhysicalDrive(1); }
-    host.SetEnclosureDrives({1});
+    host.SetEnclosures({host.OpenPhysicalDrive(1)->Identity()}, {});
     kernel->sent.clear();
   }
 
