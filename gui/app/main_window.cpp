@@ -249,7 +249,7 @@ void TForm1::CreateTimers() {
 std::chrono::microseconds TForm1::ScaledPeriod(std::chrono::milliseconds period) const {
   const double speed = services_.speed > 0 ? services_.speed : 1.0;
   return std::chrono::microseconds(
-      std::max<long long>(1, std::llround(static_cast<double>(period.count()) * 1000.0 / speed)));
+      std::llround(std::clamp(static_cast<double>(period.count()) * 1000.0 / speed, 1.0, 3.6e9)));
 }
 
 void TForm1::FormCreate() {

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -206,7 +208,9 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
     }
     if (options.runForSeconds) {
       const double ms = *options.runForSeconds * 1000.0 / (options.speed > 0 ? options.speed : 1.0);
-      QTimer::singleShot(static_cast<int>(ms), form1.get(), [&form1, &options] {
+      // Whatever the caller passed, the timer's milliseconds stay within an int.
+      const int delay = static_cast<int>(std::clamp(ms, 0.0, static_cast<double>(INT_MAX)));
+      QTimer::singleShot(delay, form1.get(), [&form1, &options] {
         if (!options.screenshotPath.empty() &&
             !form1->grab().save(QString::fromStdString(options.screenshotPath)))
           std::fprintf(stderr, "caspira: could not save the screenshot to %s\n",
