@@ -19,7 +19,7 @@ struct SimCommandLine {
 std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args, std::string& error);
 
 inline constexpr const char* kSimUsage =
-    "usage: caspira-sim [--speed N] [--start] [--run-for SECONDS] [--screenshot FILE.png]\n"
+    "usage: caspira-sim [--speed N] [--start] [--page N] [--run-for SECONDS] [--screenshot FILE.png]\n"
     "                   [--dump FILE.json] [--print-log] [SCENARIO]\n";
 
 }  // namespace caspira::sim
