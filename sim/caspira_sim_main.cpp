@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
   caspira::ProgramOptions options;
   options.speed = line->speed;
   options.pressStart = line->pressStart;
+  options.page = line->page;
   options.runForSeconds = line->runForSeconds;
   options.screenshotPath = line->screenshotPath;
   options.dumpPath = line->dumpPath;

@@ -45,6 +45,14 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
         return std::nullopt;
       }
       line.runForSeconds = *number;
+    } else if (arg == "--page") {
+      const std::string* text = value("a device number");
+      if (text == nullptr) return std::nullopt;
+      if (*text != "1" && *text != "2" && *text != "3" && *text != "4") {
+        error = "--page needs a device number from 1 to 4, not \"" + *text + "\"";
+        return std::nullopt;
+      }
+      line.page = (*text)[0] - '0';
     } else if (arg == "--start") {
       line.pressStart = true;
     } else if (arg == "--print-log") {

@@ -17,6 +17,7 @@ inline constexpr double kMaxRunForSeconds = 86400.0;  // one day of the program'
 struct SimCommandLine {
   double speed = 1.0;                   // timers, thread periods and the world's clock
   bool pressStart = false;              // press "Start" once the first detection is shown
+  std::optional<int> page;              // 1..4: show that device's tab after the first detection
   std::optional<double> runForSeconds;  // quit after this many (scaled) seconds
   std::string screenshotPath;
   std::string dumpPath;
@@ -29,7 +30,7 @@ struct SimCommandLine {
 std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>& args, std::string& error);
 
 inline constexpr const char* kSimUsage =
-    "usage: caspira-sim [--speed N] [--start] [--run-for SECONDS] [--screenshot FILE.png]\n"
+    "usage: caspira-sim [--speed N] [--start] [--page N] [--run-for SECONDS] [--screenshot FILE.png]\n"
     "                   [--dump FILE.json] [--print-log] [SCENARIO]\n";
 
 }  // namespace caspira::sim

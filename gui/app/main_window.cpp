@@ -59,14 +59,6 @@ T* Named(T* widget, const char* name, QRect geometry) {
   return widget;
 }
 
-// The text colour of an enabled widget; a disabled one stays greyed.
-void SetColor(QWidget* widget, const QColor& color) {
-  QPalette palette = widget->palette();
-  palette.setColor(QPalette::Active, QPalette::WindowText, color);
-  palette.setColor(QPalette::Inactive, QPalette::WindowText, color);
-  widget->setPalette(palette);
-}
-
 }  // namespace
 
 TForm1::TForm1(const ProgramServices& services, QWidget* parent)
@@ -105,6 +97,7 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
   for (int slot = 0; slot < kShownDevices; ++slot)
     connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this,
             [this, slot] { DeviceCheckBoxClick(slot); });
+  ConnectMonitoringControls();
   FormCreate();
 }
 
@@ -592,10 +585,6 @@ void TForm1::DeviceCheckBoxClick(int slot) {
   PresentStatus(true);
 }
 
-// The RAID panel's drawing from the status record is not written yet; until then the
-// panel keeps its texts.
-void TForm1::PresentStatus(bool /*force*/) {}
-
 void TForm1::ServiceRequests() {
   // One request per call: poll first, then settings, then the scan command. The bit is
   // cleared after the work whatever its outcome. While a flash operation runs (its steps
@@ -617,23 +606,5 @@ void TForm1::ServiceRequests() {
     clear(RequestFlag::ScanCommand);
   }
 }
-
-// Reading and storing every checked device's status record is not written yet; a poll
-// request is taken and dropped.
-void TForm1::PollDevices() {}
-
-bool TForm1::WriteDeviceSettings() {
-  return commands_.WriteDeviceSettings(PageControl1->activePageIndex(), CheckBox6->isChecked(),
-                                       CheckBox7->isChecked());
-}
-
-bool TForm1::SendScanCommand() {
-  const AppState& s = state_;
-  return commands_.SendScanCommand(PageControl1->activePageIndex(),
-                                   ScanRequest{s.ScanDisk, s.ScanStart == 1, s.ScanStartLba, s.ScanEndLba});
-}
-
-// The enabling of the settings and scan controls is not written yet.
-void TForm1::Timer5Timer() {}
 
 }  // namespace caspira

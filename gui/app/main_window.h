@@ -88,9 +88,23 @@ class TForm1 : public QWidget {
   void PresentStatus(bool force);
   // One polling cycle over the checked devices.
   void PollDevices();
-  // The settings and scan commands, to the device of the active tab page.
+  // The event recorder's entry: `mask` has bit d set for every slot d read in this cycle.
+  void RecordEvents(std::uint8_t mask);
+  // Monitoring: "Start", "Stop", and what both the Stop button and a cycle in which no
+  // device answered do.
+  void Button10Click();
+  void Button11Click();
+  void StopMonitoring();
+  // The settings writes the user's clicks raised, each to the device it was raised on.
   bool WriteDeviceSettings();
+  // The scan command, to the device whose scan button was pressed.
   bool SendScanCommand();
+  // "Buzzer Mute" and "Auto Scan" clicked by the user.
+  void CheckBox6Click();
+  void CheckBox7Click();
+  // The scan buttons of P0 and P1.
+  void Button3Click() { ScanButtonClick(0); }
+  void Button4Click() { ScanButtonClick(1); }
 
   VendorCommandSet& commands() { return commands_; }
 
@@ -186,6 +200,14 @@ class TForm1 : public QWidget {
   void ShowAfterTick(const Message& message);
   void ShowDeferredMessages();
   void SetFirmwareButtonsEnabled(bool enabled);
+  // The RAID panel's own wiring: monitoring buttons, settings boxes, scan buttons.
+  void ConnectMonitoringControls();
+  // Reads the status record of the CurrentSlot device.
+  bool ReadStatusRecord(Sector& record);
+  void ApplyStatusPanel(const StatusPanelUpdate& update);
+  void SettingsBoxClick();
+  void ScanButtonClick(std::uint8_t disk);
+  void SetSettingsAndScanControlsEnabled(bool enabled);
 
   ProgramServices services_;
   Transport transport_;

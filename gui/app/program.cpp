@@ -83,6 +83,7 @@ QJsonObject DescribeControl(QWidget* w) {
     if (b->isCheckable()) o["checked"] = b->isChecked();
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
     o["text"] = l->text();
+    o["color"] = l->palette().color(QPalette::Active, QPalette::WindowText).name();
   } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
     o["text"] = g->title();
   } else if (auto* p = qobject_cast<QProgressBar*>(w)) {
@@ -198,11 +199,16 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
     QObject::connect(form1.get(), &TForm1::closed, &app, [] { QCoreApplication::exit(0); });
     if (beforeLoop) beforeLoop(*form1);
 
-    if (options.pressStart) {
+    if (options.pressStart || options.page) {
       QObject::connect(
           form1.get(), &TForm1::devicesRefreshed, form1.get(),
-          [&form1] {
-            if (form1->Button10->isEnabled()) form1->Button10->click();
+          [&form1, &options] {
+            if (options.pressStart && form1->Button10->isEnabled()) form1->Button10->click();
+            // Choosing a tab as the user does: the window hears of the change.
+            const int index = options.page.value_or(0) - 1;
+            if (index >= 0 && index < form1->PageControl1->pageCount() &&
+                form1->PageControl1->pageTabVisible(index))
+              form1->PageControl1->setCurrentIndex(index);
           },
           Qt::SingleShotConnection);
     }

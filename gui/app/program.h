@@ -18,6 +18,7 @@ class TForm1;
 struct ProgramOptions {
   double speed = 1.0;                   // timers and thread periods run this much faster
   bool pressStart = false;              // press "Start" once the first detection is shown
+  std::optional<int> page;              // then choose this device's tab (1..4), as a click would
   std::optional<double> runForSeconds;  // quit after this many (scaled) seconds
   std::string screenshotPath;           // grab the main window just before quitting
   std::string dumpPath;                 // write every window's controls as JSON before quitting

@@ -6,6 +6,13 @@
 
 namespace caspira {
 
+void SetColor(QWidget* widget, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(QPalette::Active, QPalette::WindowText, color);
+  palette.setColor(QPalette::Inactive, QPalette::WindowText, color);
+  widget->setPalette(palette);
+}
+
 UpDown::UpDown(QWidget* parent) : QWidget(parent) {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

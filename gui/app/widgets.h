@@ -2,6 +2,7 @@
 // selector, a tab strip used as a device selector, and a status bar of fixed panels.
 #pragma once
 
+#include <QColor>
 #include <QFrame>
 #include <QLabel>
 #include <QTabBar>
@@ -10,6 +11,9 @@
 #include <vector>
 
 namespace caspira {
+
+// The text colour of an enabled widget; a disabled one stays greyed.
+void SetColor(QWidget* widget, const QColor& color);
 
 // Two arrow buttons that step a position between a minimum and a maximum.
 class UpDown : public QWidget {

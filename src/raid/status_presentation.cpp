@@ -105,12 +105,16 @@ StatusPanelUpdate PresentRaidStatus(const RaidStatusRecord& record, const Presen
   if (record.portFlags == 0 && input.lastPercent != kNoPercent) return out;
   out.clearFirstStatusPending = true;
 
-  // Setting the boxes from a record taken before the device applied a user's change (the
-  // write still pending, or sent a moment ago) would show the old settings again and, once
-  // written back, undo the change. A forced redraw shows the device afresh (another tab,
-  // the first status), so it always takes the record's word.
-  const bool settingsInFlight = input.settingsRequestPending || input.settingsCooldown != 0;
-  if (input.force || !settingsInFlight) {
+  // Setting the boxes from a record taken before the device applied a user's change would
+  // show the old settings again. While the write has not gone out, the record cannot know
+  // the choice at all, so the boxes show the choice, even when forced (the user came back
+  // to this page before the write was sent). Once sent, the device may still report the
+  // old state for a few seconds: the boxes are left as they are, unless a forced redraw
+  // shows the device afresh (another tab, the first status).
+  if (input.pendingSettings) {
+    out.CheckBox6.checked = input.pendingSettings->buzzerMute;
+    out.CheckBox7.checked = input.pendingSettings->autoScan;
+  } else if (input.force || input.settingsCooldown == 0) {
     out.CheckBox6.checked = BuzzerMuted(record);
     out.CheckBox7.checked = AutoScanOn(record);
   }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "raid/raid_status_record.h"
+#include "raid/settings_choice.h"
 
 namespace caspira {
 
@@ -59,9 +60,9 @@ struct PresentStatusInput {
   std::uint8_t lastPercent = 0xFF;
   // Redraw the disk columns and the capacity even when portFlags has not changed.
   bool force = false;
-  // A settings write raised for the shown device has not been sent yet
-  // (RequestFlag::WriteSettings pending).
-  bool settingsRequestPending = false;
+  // A settings write raised by a click on the shown device's page and not sent yet: what
+  // the user chose there. The boxes show this choice, also on a forced redraw.
+  std::optional<SettingsChoice> pendingSettings;
   // SettingsCooldown of the active slot: a settings or scan write went to the shown device
   // a few seconds ago, and the device may still report the state from before it.
   std::uint8_t settingsCooldown = 0;
@@ -75,9 +76,9 @@ struct StatusPanelUpdate {
   // (a record caught in the middle of a change); then only StaticText5 is set.
   bool clearFirstStatusPending = false;
   // "Buzzer Mute" and "Auto Scan". Setting them must not count as a user's click: only a
-  // click raises a settings write. Left empty while a settings write of the shown device
-  // is pending or cooling down (unless forced), so a poll that still reads the old
-  // settings does not undo what the user just chose.
+  // click raises a settings write. While a write of the shown device is pending they show
+  // the user's choice; while one is cooling down they are left empty unless forced. So a
+  // poll that still reads the old settings does not undo what the user just chose.
   CheckBoxUpdate CheckBox6;
   CheckBoxUpdate CheckBox7;
   LabelUpdate Label17;      // RAID mode name

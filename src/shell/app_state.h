@@ -16,6 +16,8 @@
 #include "device/transport.h"
 #include "platform/clock.h"
 #include "raid/device_event_state.h"
+#include "raid/settings_choice.h"
+#include "raid/status_presentation.h"
 
 namespace caspira {
 
@@ -75,6 +77,15 @@ struct AppState {
   std::array<DeviceEventState, kShownDevices> EventStates{};
   std::array<std::uint8_t, kShownDevices> PollFailures{};
   std::array<std::uint8_t, kShownDevices> SettingsCooldown{};
+  // Settings writes raised by a click on a device's page, by slot: both boxes as the user
+  // left them. The write goes to that slot's device with these states, whatever page is
+  // shown when it is serviced, and a click on another page cannot overwrite it. Whoever
+  // drops RequestFlag::WriteSettings drops these too.
+  std::array<std::optional<SettingsChoice>, kShownDevices> PendingSettings{};
+  // The RAID panel as last drawn, shared by all devices.
+  PresentationState Presentation{};
+  // The slot whose page the scan button was pressed on: the scan command goes there.
+  std::int32_t ScanSlot = 0;
   std::uint8_t ScanDisk = 0;
   std::uint8_t ScanStart = 0;
   std::uint64_t ScanStartLba = 0;

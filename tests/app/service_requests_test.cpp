@@ -31,12 +31,16 @@ class ServiceRequestsTest : public ::testing::Test {
     EXPECT_EQ(form->state().DeviceCount, 1);
     // The first poll the detection asked for is serviced by the polling thread.
     EXPECT_TRUE(testing::PumpUntil([this] { return form->state().RequestFlags == 0; }));
+    // The first status is shown: the settings boxes can be clicked.
+    form->Timer5Timer();
     world.ClearLogs();
   }
 
+  // The commands the program sent (not the records the controller wrote on its own).
   std::vector<ControllerCommand::Kind> Kinds() {
     std::vector<ControllerCommand::Kind> kinds;
-    for (const ControllerCommand& c : world.Commands(1)) kinds.push_back(c.kind);
+    for (const ControllerCommand& c : world.Commands(1))
+      if (c.path != ControllerCommand::Path::Controller) kinds.push_back(c.kind);
     return kinds;
   }
 
@@ -49,8 +53,8 @@ class ServiceRequestsTest : public ::testing::Test {
 
 TEST_F(ServiceRequestsTest, OneRequestPerCallPollFirstThenSettingsThenScan) {
   AppState& s = form->state();
-  s.RequestFlags =
-      RequestFlag::Poll | RequestFlag::WriteSettings | RequestFlag::ScanCommand | RequestFlag::Monitoring;
+  form->CheckBox6->click();  // raises the settings request
+  s.RequestFlags |= RequestFlag::Poll | RequestFlag::ScanCommand | RequestFlag::Monitoring;
   form->ServiceRequests();
   EXPECT_EQ(s.RequestFlags, RequestFlag::WriteSettings | RequestFlag::ScanCommand | RequestFlag::Monitoring);
   form->ServiceRequests();
@@ -78,8 +82,7 @@ TEST_F(ServiceRequestsTest, ASettingsRequestDuringProgrammingWaitsAndTheFlashMat
   QObject::connect(&hook, &QTimer::timeout, [&] {
     if (raised || s.ProgressCount < 512) return;
     raised = true;
-    form->CheckBox6->setChecked(!form->CheckBox6->isChecked());
-    s.RequestFlags |= RequestFlag::WriteSettings;
+    form->CheckBox6->click();
     form->ServiceRequests();
     stillPending = (s.RequestFlags & RequestFlag::WriteSettings) != 0;
   });

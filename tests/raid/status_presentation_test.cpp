@@ -316,35 +316,35 @@ TEST_F(PresentStatusTest, NoPortFlagsDuringTrackedProgressDrawOnlyTheFirmwareLin
 }
 
 // While the user's settings are on their way to the device, a poll may still read the old
-// ones; the boxes keep the user's choice until the cooldown is over.
-TEST_F(PresentStatusTest, SettingsBoxesAreLeftAloneWhileAWriteIsInFlight) {
-  record.SettingSource(0x10);  // muted, auto scan off: the device's state before the write
+// ones: a pending write shows the user's choice (even when forced), a write sent a moment
+// ago leaves the boxes alone until its cooldown is over, unless a redraw is forced.
+TEST_F(PresentStatusTest, SettingsBoxesFollowTheUsersChoiceWhileAWriteIsInFlight) {
+  record.SettingSource(0x10);                // muted, auto scan off: the device's state before the write
+  const SettingsChoice choice{false, true};  // what the user clicked: sound on, auto scan on
+  using Box = std::optional<bool>;
   const struct {
     const char* name;
-    bool pending;
+    std::optional<SettingsChoice> pending;
     std::uint8_t cooldown;
     bool force;
-    bool boxesSet;
+    Box buzzerMute;
+    Box autoScan;
   } cases[] = {
-      {"nothing in flight", false, 0, false, true},
-      {"request pending", true, 0, false, false},
-      {"cooling down", false, 4, false, false},
-      {"last cooldown tick", false, 1, false, false},
-      {"pending and cooling down", true, 3, false, false},
-      {"forced redraw of another tab or the first status", true, 2, true, true},
+      {"nothing in flight", std::nullopt, 0, false, true, false},
+      {"request pending", choice, 0, false, false, true},
+      {"request pending, forced redraw", choice, 0, true, false, true},
+      {"pending and cooling down", choice, 3, true, false, true},
+      {"cooling down", std::nullopt, 4, false, std::nullopt, std::nullopt},
+      {"last cooldown tick", std::nullopt, 1, false, std::nullopt, std::nullopt},
+      {"cooling down, forced redraw of another tab or the first status", std::nullopt, 2, true, true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    input.settingsRequestPending = c.pending;
+    input.pendingSettings = c.pending;
     input.settingsCooldown = c.cooldown;
     const StatusPanelUpdate out = Present(c.force);
-    if (c.boxesSet) {
-      EXPECT_EQ(out.CheckBox6.checked, true);
-      EXPECT_EQ(out.CheckBox7.checked, false);
-    } else {
-      EXPECT_EQ(out.CheckBox6.checked, std::nullopt);
-      EXPECT_EQ(out.CheckBox7.checked, std::nullopt);
-    }
+    EXPECT_EQ(out.CheckBox6.checked, c.buzzerMute);
+    EXPECT_EQ(out.CheckBox7.checked, c.autoScan);
     EXPECT_EQ(out.Label17.text, Text("Mirror")) << "the rest of the panel is drawn";
     EXPECT_TRUE(out.clearFirstStatusPending);
   }

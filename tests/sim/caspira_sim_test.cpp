@@ -81,6 +81,38 @@ TEST(CaspiraSimTest, AHeadlessRunEndsOnTimeWithABoxOpenAndTheDumpListsTheBox) {
   EXPECT_TRUE(labelled);
 }
 
+// With --start the demo monitors live; --page 2 shows the scanning enclosure.
+TEST(CaspiraSimTest, StartAndPageShowTheSecondDevicesScanInTheDump) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::string dump = dir / "dump.json";
+  Child sim(CASPIRA_SIM_PATH, {"--speed", "20", "--start", "--page", "2", "--run-for", "10", "--dump", dump},
+            {"XDG_RUNTIME_DIR=" + dir.path(), "QT_QPA_PLATFORM=offscreen"});
+  ASSERT_TRUE(sim.started());
+  const auto status = sim.WaitForExit(std::chrono::seconds(120));
+  ASSERT_TRUE(status.has_value()) << "caspira-sim did not finish";
+  ASSERT_TRUE(WIFEXITED(*status));
+
+  QFile file(QString::fromStdString(dump));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QJsonObject main = QJsonDocument::fromJson(file.readAll()).object()["mainWindow"].toObject();
+  QJsonObject controls;
+  for (const auto control : main["controls"].toArray())
+    controls[control.toObject()["name"].toString()] = control.toObject();
+  const auto text = [&](const char* name) {
+    return controls[name].toObject()["text"].toString().toStdString();
+  };
+  EXPECT_EQ(main["activePage"].toInt(), 1);
+  EXPECT_FALSE(controls["Button10"].toObject()["enabled"].toBool()) << "Start was pressed";
+  EXPECT_TRUE(controls["Button11"].toObject()["enabled"].toBool());
+  EXPECT_EQ(text("Label18").rfind("P0 Scan\n", 0), 0u) << text("Label18");
+  EXPECT_EQ(text("Button3"), "Stop P0 Scan");
+  EXPECT_TRUE(controls["Button3"].toObject()["visible"].toBool());
+  EXPECT_EQ(text("StaticText6"), "Bad Sector");
+  EXPECT_EQ(controls["StaticText6"].toObject()["color"].toString(), "#ff0000");
+  EXPECT_EQ(text("StaticText5"), "F/W Rev. 091102.3.C12");
+}
+
 // Runs caspira-sim with one argument and its error output in a file; returns the exit code.
 int RunCapturing(const std::string& arg, const std::string& errorFile) {
   const std::string command = "'" + std::string(CASPIRA_SIM_PATH) + "' '" + arg + "' 2> '" + errorFile + "'";
