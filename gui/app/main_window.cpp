@@ -70,7 +70,7 @@ void SetColor(QWidget* widget, const QColor& color) {
 TForm1::TForm1(const ProgramServices& services, QWidget* parent)
     : QWidget(parent),
       services_(services),
-      transport_{services.host, services.dialogs},
+      transport_{services.host},
       commands_(
           state_, transport_, services.random,
           CommandUi{services.dialogs, [this](const std::string& text) { SetStatusText(text); }, PumpMessages,

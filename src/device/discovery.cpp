@@ -26,14 +26,14 @@ constexpr std::uint8_t kStandardInquiryLength = 0x1F;
 enum class VendorAnswer { None, InfoSector, Query };
 
 // Tries the vendor path in one frame layout: the tagged information sector through kind 16,
-// or else the answer of the information query.
+// or else the answer of the information query. A probe counts only when the device did what
+// was asked; a refusal is the answer of a device that is not one of ours.
 VendorAnswer VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
   handle.vendorCdbShift = shift;
-  if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer.data(), 0) &&
-      HasControllerTag(buffer.data()))
+  if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer, 0) && HasControllerTag(buffer))
     return VendorAnswer::InfoSector;
   response[0] = 0;
-  if (SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response.data()) &&
+  if (SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response) &&
       response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1])
     return VendorAnswer::Query;
   return VendorAnswer::None;
@@ -115,14 +115,20 @@ std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& i
     if (!handle) continue;
 
     Sector& buffer = t.driveSectorBuffers[k];
-    if (!ReadSectors(handle, kControllerInfoLba, 1, buffer.data())) {
+    const RequestOutcome sector58 = ReadSectors(handle, kControllerInfoLba, 1, buffer);
+    // Only a read the host could not deliver is an error worth telling: a disk that refuses
+    // sector 58 (an empty card reader, a disk that small) has answered.
+    if (!sector58.Completed()) {
       result.statusText = kLba58ReadError;
-    } else if (HasControllerTag(buffer.data())) {
+    } else if (sector58.Succeeded() && HasControllerTag(buffer)) {
       slot |= SlotSectorTag;
     }
 
     AtaRegisters regs = IdentifyRegisters();
-    if (SendAtaCommand(handle, regs, response.data(), 1) && HasControllerTag(response.data())) {
+    const RequestOutcome identify = SendAtaCommand(handle, regs, response, 1);
+    if (identify.category == RequestCategory::NoMemory) {
+      result.messages.push_back(SystemMessage(kRequestMemoryMessage));
+    } else if (identify.Succeeded() && HasControllerTag(response)) {
       slot |= SlotAtaPath;
       // A controller reachable over ATA only keeps its information sector in IDENTIFY, not
       // at LBA 58: the model test and the window read it from the disk's buffer.
@@ -130,7 +136,7 @@ std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& i
     }
 
     bool identifiedByQuery = false;
-    if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer.data()) &&
+    if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer) &&
         buffer[4] == kStandardInquiryLength) {
       VendorAnswer answer = VendorPathAnswers(handle, 1, buffer, response);
       if (answer != VendorAnswer::None) {

@@ -6,7 +6,6 @@
 #include "device/discovery.h"
 #include "sim/sim_world.h"
 #include "support/fakes.h"
-#include "support/scripted_dialogs.h"
 
 namespace caspira {
 namespace {
@@ -33,8 +32,7 @@ class IdentificationTest : public ::testing::Test {
 
   testing::FakeClock clock;
   SimWorld world{clock};
-  testing::ScriptedDialogs dialogs;
-  Transport transport{world, dialogs};
+  Transport transport{world};
 };
 
 EnclosureConfig Usb(VendorLayout layout, bool answersInfoKind = true) {
@@ -90,6 +88,29 @@ TEST_F(IdentificationTest, EachAttachmentGetsTheSlotOfThePathsItAnswersOn) {
     }
     world.RemoveDrive(3);
   }
+}
+
+// A disk that refused a probe returned no data: whatever an earlier run left in its buffer
+// is not its answer. Here drive 3 held an enclosure at the last run and now holds a plain
+// disk whose sector 58 read is lost.
+TEST_F(IdentificationTest, ARefusedProbeLeavesNothingToJudge) {
+  world.AddEnclosure(3, Attached(Attachment::Sata));
+  const DetectionResult before = Detect();
+  ASSERT_THAT(SlotsOf(before), ElementsAre(0x53));
+  world.AddDisk(3);
+  world.FailNext(3, sim::RequestMatch::ScsiAt(0x28, 58));
+  const DetectionResult after = RunDetection(transport, Counted(), before.tables);
+  EXPECT_EQ(after.statusText, "Read Error for LBA = 58 and sector count = 1");
+  EXPECT_THAT(SlotsOf(after), ElementsAre());
+}
+
+// The detection thread shows nothing itself: the box is in the result for the window.
+TEST_F(IdentificationTest, AnIdentifyBlockThatCannotBeObtainedIsReportedForTheWindow) {
+  world.AddEnclosure(2, Attached(Attachment::Sata));
+  transport.allocateBlock = [](std::size_t) { return std::unique_ptr<std::uint8_t[]>(); };
+  const DetectionResult result = Detect();
+  EXPECT_THAT(result.messages, ElementsAre(SystemMessage("Menory Alloc Error!!")));
+  EXPECT_THAT(SlotsOf(result), ElementsAre(0x42)) << "sector 58 still found it";
 }
 
 TEST_F(IdentificationTest, PlainDisksAreNotEnclosuresAndOnlyDisksThatOpenAreCounted) {
@@ -163,7 +184,6 @@ TEST_F(IdentificationTest, MoreThanTwentyVolumesFillTwentyRowsAndSayItOnce) {
   const DetectionResult result = RunDetection(transport, input, DetectionTables{});
   EXPECT_EQ(result.tables.driveTable[19].name, "V");
   EXPECT_EQ(result.tables.driveTable.size(), 20u);
-  EXPECT_EQ(dialogs.shown.size(), 0u);  // the detection thread shows nothing itself
   ASSERT_EQ(result.messages.size(), 1u);
   EXPECT_EQ(result.messages[0], SystemMessage("Drive Count Must less than 20."));
   EXPECT_THAT(SlotsOf(result), ElementsAre(0x51));  // identification still runs

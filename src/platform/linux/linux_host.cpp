@@ -37,10 +37,17 @@ class SgDevice final : public BlockDevice {
     if (!passThrough) return false;
     std::array<std::uint8_t, lb::kSenseAreaSize> sense{};
     lb::SgOutcome outcome;
-    if (!Send(passThrough->scsi, sense, outcome)) return false;
+    if (!Send(passThrough->scsi, sense, outcome) || !lb::RequestCompleted(outcome)) return false;
+    // The device's register image, when it sent one, is its word on the command; without
+    // one the pass-through's own status tells.
     const lb::AtaOutcome result = lb::JudgeAta(*passThrough, outcome);
-    if (result.registers) request.registers = *result.registers;
-    return result.ok;
+    if (result.registers) {
+      request.registers = *result.registers;
+      request.completion = AtaCompletion::FromStatus;
+    } else {
+      request.completion = result.ok ? AtaCompletion::Succeeded : AtaCompletion::Failed;
+    }
+    return true;
   }
 
  private:

@@ -55,11 +55,6 @@ inline constexpr std::uint8_t kAtaProtocolPioDataOut = 5;
 inline constexpr std::uint8_t kAtaVendorCommand = 0x88;
 inline constexpr std::uint32_t kAtaTimeoutSeconds = 10;
 
-// ATA status register bits that mean the command did not end well.
-inline constexpr std::uint8_t kAtaStatusBusy = 0x80;
-inline constexpr std::uint8_t kAtaStatusDeviceFault = 0x20;
-inline constexpr std::uint8_t kAtaStatusError = 0x01;
-
 // The SCSI request that carries one ATA command. A command with data (`sectors` > 0) goes as
 // PIO data-in with the sector count in the count field; one without data goes as non-data
 // with CK_COND set, so the device returns its registers in the sense data. Nothing, when the

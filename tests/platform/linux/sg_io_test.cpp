@@ -12,7 +12,6 @@
 #include "device/transport.h"
 #include "platform/linux/fake_kernel.h"
 #include "platform/linux/linux_host.h"
-#include "support/scripted_dialogs.h"
 
 namespace caspira {
 namespace {
@@ -35,13 +34,12 @@ class PassThroughTest : public ::testing::Test {
   std::shared_ptr<FakeKernel> kernel = std::make_shared<FakeKernel>();
   std::vector<std::string> reported;
   LinuxHost host{{LinuxFixture("typical"), kernel, [this](const std::string& l) { reported.push_back(l); }}};
-  testing::ScriptedDialogs dialogs;
-  Transport transport{host, dialogs};
+  Transport transport{host};
 };
 
 struct HeaderCase {
   const char* name;
-  std::function<bool(DeviceHandle&, std::uint8_t*)> send;
+  std::function<RequestOutcome(DeviceHandle&, std::span<std::uint8_t>)> send;
   std::uint8_t shift;
   Bytes cdb;
   int direction;
@@ -52,10 +50,12 @@ struct HeaderCase {
 TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
   using K = VendorCommandKind;
   const auto vendor = [](K kind, std::uint32_t address) {
-    return [=](DeviceHandle& h, std::uint8_t* b) { return SendVendorCommand(h, kind, b, address); };
+    return [=](DeviceHandle& h, std::span<std::uint8_t> b) { return SendVendorCommand(h, kind, b, address); };
   };
   const auto ata = [](AtaRegisters regs, std::uint32_t sectors) {
-    return [=](DeviceHandle& h, std::uint8_t* b) mutable { return SendAtaCommand(h, regs, b, sectors); };
+    return [=](DeviceHandle& h, std::span<std::uint8_t> b) mutable {
+      return SendAtaCommand(h, regs, b, sectors);
+    };
   };
   AtaRegisters identify;
   identify[AtaRegisters::Device] = 0xE0;
@@ -68,11 +68,11 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
   const int in = SG_DXFER_FROM_DEV, out = SG_DXFER_TO_DEV, none = SG_DXFER_NONE;
   // clang-format off
   const std::vector<HeaderCase> cases = {
-      {"read", [](DeviceHandle& h, std::uint8_t* b) { return ReadSectors(h, 0x01020304, 1, b); }, 1,
+      {"read", [](DeviceHandle& h, std::span<std::uint8_t> b) { return ReadSectors(h, 0x01020304, 1, b); }, 1,
        {0x28, 0, 1, 2, 3, 4, 0, 0, 1, 0}, in, 512, 2000},
-      {"mailbox write", [](DeviceHandle& h, std::uint8_t* b) { return WriteSectors(h, 20, 1, b); }, 1,
+      {"mailbox write", [](DeviceHandle& h, std::span<std::uint8_t> b) { return WriteSectors(h, 20, 1, b); }, 1,
        {0x2A, 0, 0, 0, 0, 20, 0, 0, 1, 0}, out, 512, 2000},
-      {"inquiry, as six bytes", [](DeviceHandle& h, std::uint8_t* b) { return InquiryDevice(h, b); }, 1,
+      {"inquiry, as six bytes", [](DeviceHandle& h, std::span<std::uint8_t> b) { return InquiryDevice(h, b); }, 1,
        {0x12, 0, 0, 0, 0x24, 0}, in, 36, 200000},
       {"flash read, two prefixes", vendor(K::FlashRead, 0x012345), 0,
        {0xFE, 0xFE, 0x85, 0, 0x01, 0x23, 0x45, 0, 0, 0}, in, 512, 2000},
@@ -84,7 +84,7 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
        {0xFE, 0xFE, 0x81, 0, 0x00, 0x10, 0x00, 0, 0, 0}, in, 8, 2000},
       {"controller information", vendor(K::ControllerInfo, 0), 1,
        {0xFE, 0x8B, 0, 0, 0, 0, 0, 0, 0, 0}, in, 512, 2000},
-      {"vendor query", [](DeviceHandle& h, std::uint8_t* b) { return SendVendorQuery(h, 0x78, 20, b); }, 0,
+      {"vendor query", [](DeviceHandle& h, std::span<std::uint8_t> b) { return SendVendorQuery(h, 0x78, 20, b); }, 0,
        {0xFE, 0xFE, 0x78, 0, 0, 0, 0, 0, 0, 0}, in, 20, 2000},
       // ATA PASS-THROUGH(16): IDENTIFY as PIO data-in (protocol 4; T_DIR, BYT_BLOK, T_LENGTH 2; count 1).
       {"ATA identify", ata(identify, 1), 1,
@@ -103,7 +103,7 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
     ASSERT_TRUE(handle);
     handle.vendorCdbShift = c.shift;
     std::vector<std::uint8_t> buffer(512, 0x5A);
-    c.send(handle, buffer.data());
+    static_cast<void>(c.send(handle, buffer));
     ASSERT_EQ(kernel->sent.size(), 1u);
     const FakeKernel::Sent& s = kernel->sent[0];
     EXPECT_EQ(s.node, "sg1");
@@ -187,6 +187,7 @@ TEST_F(PassThroughTest, MalformedRequestsAreNotSent) {
   EXPECT_FALSE(device->ExecuteAta(tooMany));
   EXPECT_TRUE(kernel->sent.empty());
 }
+
 
 struct CompletionCase {
   const char* name;
@@ -286,7 +287,7 @@ struct AtaCase {
   const char* name;
   std::uint8_t command;
   FakeKernel::Answer answer;
-  bool ok;
+  RequestCategory category;
   std::array<std::uint8_t, 7> registersAfter;
   bool dataCopied;
 };
@@ -304,26 +305,27 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
   const Bytes sector(512, 0x33);
   const std::uint8_t check = linux_backend::kStatusCheckCondition;
   const std::uint16_t sense = linux_backend::kDriverSense;
+  using C = RequestCategory;
   // clang-format off
   const std::vector<AtaCase> cases = {
-      {"identify answered", 0xEC, {0, 0, 0, 0, {}, sector}, true, identifySent, true},
-      {"identify aborted by the drive", 0xEC, {0, check, 0, sense, image(0x04, 0x51), {}}, false,
+      {"identify answered", 0xEC, {0, 0, 0, 0, {}, sector}, C::Good, identifySent, true},
+      {"identify aborted by the drive", 0xEC, {0, check, 0, sense, image(0x04, 0x51), {}}, C::DeviceStatus,
        {0x04, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x51}, false},
-      {"identify refused by a bridge without pass-through", 0xEC, {0, check, 0, sense, illegal, {}}, false,
+      {"identify refused by a bridge without pass-through", 0xEC, {0, check, 0, sense, illegal, {}}, C::DeviceStatus,
        identifySent, false},
-      {"identify lost on the bus", 0xEC, {0, 0, 0x07, 0, {}, sector}, false, identifySent, false},
-      {"identify reported as a recovered error", 0xEC, {0, check, 0, sense, image(0x00, 0x50), sector}, true,
+      {"identify lost on the bus", 0xEC, {0, 0, 0x07, 0, {}, sector}, C::TransportError, identifySent, false},
+      {"identify reported as a recovered error", 0xEC, {0, check, 0, sense, image(0x00, 0x50), sector}, C::Good,
        {0x00, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x50}, true},
-      {"vendor command with its registers", 0x88, {0, check, 0, sense, image(0x00, 0x50), {}}, true,
+      {"vendor command with its registers", 0x88, {0, check, 0, sense, image(0x00, 0x50), {}}, C::Good,
        {0x00, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x50}, false},
       {"vendor command, registers in fixed sense", 0x88,
        {0, check, 0, sense, {0x70, 0, 0x01, 0x00, 0x50, 0xE0, 0x02, 0x0A, 0, 0x11, 0x22, 0x33, 0x00, 0x1D}, {}},
-       true, {0x00, 0x02, 0x11, 0x22, 0x33, 0xE0, 0x50}, false},
-      {"vendor command ending in error", 0x88, {0, check, 0, sense, image(0x04, 0x51), {}}, false,
+       C::Good, {0x00, 0x02, 0x11, 0x22, 0x33, 0xE0, 0x50}, false},
+      {"vendor command ending in error", 0x88, {0, check, 0, sense, image(0x04, 0x51), {}}, C::DeviceStatus,
        {0x04, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x51}, false},
-      {"vendor command without a register image", 0x88, {0, 0, 0, 0, {}, {}}, false, vendorSent, false},
-      {"vendor command with foreign sense", 0x88, {0, check, 0, sense, illegal, {}}, false, vendorSent, false},
-      {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, false, vendorSent, false},
+      {"vendor command without a register image", 0x88, {0, 0, 0, 0, {}, {}}, C::DeviceStatus, vendorSent, false},
+      {"vendor command with foreign sense", 0x88, {0, check, 0, sense, illegal, {}}, C::DeviceStatus, vendorSent, false},
+      {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, C::TransportError, vendorSent, false},
   };
   // clang-format on
   for (const AtaCase& c : cases) {
@@ -333,7 +335,7 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
     AtaRegisters regs;
     regs.r = c.command == 0xEC ? identifySent : vendorSent;
     std::vector<std::uint8_t> buffer(512, 0x77);
-    EXPECT_EQ(SendAtaCommand(handle, regs, buffer.data(), c.command == 0xEC ? 1 : 0), c.ok);
+    EXPECT_EQ(SendAtaCommand(handle, regs, buffer, c.command == 0xEC ? 1 : 0).category, c.category);
     EXPECT_EQ(regs.r, c.registersAfter);
     EXPECT_EQ(buffer == sector, c.dataCopied);
     if (!c.dataCopied) {
