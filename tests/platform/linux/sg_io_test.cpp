@@ -180,14 +180,90 @@ TEST_F(PassThroughTest, MalformedRequestsAreNotSent) {
       read(10, DataDirection::None, 1, &byte),    // length without a data phase
       read(10, DataDirection::In, 0, &byte),      // data phase of no bytes
   };
-  for (ScsiRequest& r : requests) EXPECT_FALSE(device->ExecuteScsi(r));
+  for (ScsiRequest& r : requests) {
+    EXPECT_FALSE(device->ExecuteScsi(r));
+    EXPECT_EQ(r.failure, HostFailure::System);
+    EXPECT_EQ(r.osError, EINVAL);
+  }
   AtaRequest tooMany;
   tooMany.registers[AtaRegisters::Command] = 0xEC;
   tooMany.sectors = 1;  // no buffer
   EXPECT_FALSE(device->ExecuteAta(tooMany));
+  EXPECT_EQ(tooMany.failure, HostFailure::System);
   EXPECT_TRUE(kernel->sent.empty());
 }
 
+struct MappingCase {
+  const char* name;
+  FakeKernel::Answer answer;
+  bool completed;
+  HostFailure failure;  // when not completed
+  int osError;
+  std::uint32_t residual;
+  RequestCategory category;
+  std::optional<SenseCodes> sense;
+};
+
+// What the kernel reports in the sg_io_hdr (ioctl result, host, driver and device status,
+// sense, resid) reaches the request, and through it the transport's category.
+TEST_F(PassThroughTest, EachKernelCompletionReachesTheTransportAsItsCategory) {
+  const Bytes fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24, 0x00};
+  const Bytes descriptor = {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
+  const Bytes recovered = {0x70, 0, 0x01, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x17, 0x01};
+  const std::uint8_t check = linux_backend::kStatusCheckCondition;
+  const std::uint16_t sense = linux_backend::kDriverSense;
+  const HostFailure lost = HostFailure::Transport, system = HostFailure::System;
+  using C = RequestCategory;
+  // clang-format off
+  const std::vector<MappingCase> cases = {
+      {"good, whole sector", {0, 0, 0, 0, {}, Bytes(512, 0x11)}, true, lost, 0, 0, C::Good, std::nullopt},
+      {"good, short of 12 bytes", {0, 0, 0, 0, {}, Bytes(500, 0x11)}, true, lost, 0, 12, C::Good, std::nullopt},
+      {"refused, fixed sense", {0, check, 0, sense, fixed, {}}, true, lost, 0, 512, C::DeviceStatus,
+       SenseCodes{0x05, 0x24, 0x00, false}},
+      {"refused, descriptor sense", {0, check, 0, sense, descriptor, {}}, true, lost, 0, 512,
+       C::DeviceStatus, SenseCodes{0x05, 0x20, 0x00, false}},
+      {"recovered", {0, check, 0, sense, recovered, Bytes(512, 0x11)}, true, lost, 0, 0, C::DeviceStatus,
+       SenseCodes{0x01, 0x17, 0x01, false}},
+      {"device busy", {0, 0x08, 0, 0, {}, {}}, true, lost, 0, 512, C::DeviceStatus, std::nullopt},
+      {"ioctl failed: device gone", {-ENODEV, 0, 0, 0, {}, {}}, false, system, ENODEV, 0, C::OsError,
+       std::nullopt},
+      {"ioctl failed: no rights", {-EACCES, 0, 0, 0, {}, {}}, false, system, EACCES, 0, C::OsError, std::nullopt},
+      {"host: no connect", {0, 0, 0x01, 0, {}, {}}, false, lost, 0, 512, C::TransportError, std::nullopt},
+      {"host: timeout", {0, 0, 0x03, 0, {}, {}}, false, lost, 0, 512, C::TransportError, std::nullopt},
+      {"driver: timeout", {0, 0, 0, 0x06, {}, {}}, false, lost, 0, 512, C::TransportError, std::nullopt},
+  };
+  // clang-format on
+  for (const MappingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    kernel->answer = c.answer;
+    auto device = host.OpenPhysicalDrive(1);
+    std::vector<std::uint8_t> buffer(512);
+    ScsiRequest request;
+    const Cdb10 cdb = ReadWriteCdb(kOpRead10, 58, 1);
+    std::copy(cdb.begin(), cdb.end(), request.cdb.begin());
+    request.direction = DataDirection::In;
+    request.transferLength = 512;
+    request.data = buffer.data();
+    EXPECT_EQ(device->ExecuteScsi(request), c.completed);
+    if (!c.completed) {
+      EXPECT_EQ(request.failure, c.failure);
+    }
+    EXPECT_EQ(request.osError, c.osError);
+    EXPECT_EQ(request.residual, c.residual);
+
+    DeviceHandle handle = OpenDevice(transport, 1);
+    const RequestOutcome outcome = ReadSectors(handle, 58, 1, buffer);
+    EXPECT_EQ(outcome.category, c.category);
+    EXPECT_EQ(outcome.sense, c.sense);
+    EXPECT_EQ(outcome.osError, c.osError);
+  }
+
+  // The interlock's refusal is the system's.
+  DeviceHandle handle = OpenDevice(transport, 1);
+  const RequestOutcome refused = WriteSectors(handle, 0, 1, Bytes(512));
+  EXPECT_EQ(refused.category, RequestCategory::OsError);
+  EXPECT_EQ(refused.osError, EPERM);
+}
 
 struct CompletionCase {
   const char* name;
@@ -325,7 +401,7 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
        {0x04, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x51}, false},
       {"vendor command without a register image", 0x88, {0, 0, 0, 0, {}, {}}, C::DeviceStatus, vendorSent, false},
       {"vendor command with foreign sense", 0x88, {0, check, 0, sense, illegal, {}}, C::DeviceStatus, vendorSent, false},
-      {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, C::TransportError, vendorSent, false},
+      {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, C::OsError, vendorSent, false},
   };
   // clang-format on
   for (const AtaCase& c : cases) {
