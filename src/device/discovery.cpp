@@ -23,20 +23,16 @@ constexpr std::uint8_t kInfoQueryLength = 20;
 constexpr std::uint8_t kInfoQueryAnswer[2] = {0x50, 0x8B};
 constexpr std::uint8_t kStandardInquiryLength = 0x1F;
 
-enum class VendorAnswer { None, InfoSector, Query };
-
 // Tries the vendor path in one frame layout: the tagged information sector through kind 16,
 // or else the answer of the information query. A probe counts only when the device did what
 // was asked; a refusal is the answer of a device that is not one of ours.
-VendorAnswer VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
+bool VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
   handle.vendorCdbShift = shift;
   if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer, 0) && HasControllerTag(buffer))
-    return VendorAnswer::InfoSector;
+    return true;
   response[0] = 0;
-  if (SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response) &&
-      response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1])
-    return VendorAnswer::Query;
-  return VendorAnswer::None;
+  return SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response) &&
+         response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1];
 }
 
 }  // namespace
@@ -130,31 +126,22 @@ std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& i
       result.messages.push_back(SystemMessage(kRequestMemoryMessage));
     } else if (identify.Succeeded() && HasControllerTag(response)) {
       slot |= SlotAtaPath;
-      // A controller reachable over ATA only keeps its information sector in IDENTIFY, not
-      // at LBA 58: the model test and the window read it from the disk's buffer.
-      if ((slot & SlotSectorTag) == 0) buffer = response;
     }
 
-    bool identifiedByQuery = false;
     if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer) &&
         buffer[4] == kStandardInquiryLength) {
-      VendorAnswer answer = VendorPathAnswers(handle, 1, buffer, response);
-      if (answer != VendorAnswer::None) {
+      if (VendorPathAnswers(handle, 1, buffer, response)) {
         slot |= SlotVendorScsiPath | SlotCompactCdb;
-      } else if ((answer = VendorPathAnswers(handle, 0, buffer, response)) != VendorAnswer::None) {
+      } else if (VendorPathAnswers(handle, 0, buffer, response)) {
         slot |= SlotVendorScsiPath;
-      }
-      // A controller that answers only the information query gives no information sector:
-      // its own answer identifies it, and its buffer holds nothing to show.
-      if (answer == VendorAnswer::Query) {
-        identifiedByQuery = true;
-        buffer.fill(0);
       }
     }
 
-    // The model is read from what the probes left in the disk's buffer: the LBA 58 sector,
-    // the IDENTIFY data, or the vendor information sector.
-    if (SlotIsEnclosure(slot) && (identifiedByQuery || ModelMatchesPrefix(buffer)) && found < kMaxDeviceSlots)
+    // Whichever path answered, the model is read from the disk's buffer as the probes left
+    // it: the sector 58 read on the sector and ATA paths, the last kind 16 read on the
+    // vendor path. A controller that keeps its information sector elsewhere (only in
+    // IDENTIFY, or in no sector at all) shows no model there and is not recorded.
+    if (SlotIsEnclosure(slot) && ModelMatchesPrefix(buffer) && found < kMaxDeviceSlots)
       t.deviceSlots[static_cast<std::size_t>(found++)] = slot;
 
     handle.Close();
