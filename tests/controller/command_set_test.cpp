@@ -584,7 +584,8 @@ TEST_F(CommandSetTest, ModeChangesFollowThePathOfTheAddressedDevice) {
 
   // On the mailbox path unknown codes are refused before anything is sent.
   Use(MailboxPath());
-  for (std::uint8_t code : {0x12, 0x1F, 0x90}) EXPECT_FALSE(commands.SetControllerMode(code)) << int(code);
+  for (const int code : {0x12, 0x1F, 0x90})
+    EXPECT_FALSE(commands.SetControllerMode(static_cast<std::uint8_t>(code))) << code;
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(commands.SetControllerMode(ControllerMode::UpgradeModeEnter));
   EXPECT_TRUE(world.Flags(kDrive).upgradeMode);
