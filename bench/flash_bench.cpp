@@ -48,7 +48,7 @@ void WholeFlash(benchmark::State& bench, const Path& path, std::uint32_t size, b
 
   testing::ScriptedDialogs dialogs;
   testing::FakeRandom random;
-  Transport transport{world, dialogs};
+  Transport transport{world};
   AppState state;
   state.DeviceCount = 1;
   state.DeviceSlots[0] = path.slot;
@@ -65,8 +65,8 @@ void WholeFlash(benchmark::State& bench, const Path& path, std::uint32_t size, b
   for (auto _ : bench) {
     world.ClearLogs();
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = commands.EraseSpi(0, size) && commands.WriteSpi(0, size, image.data()) &&
-                    commands.ReadSpi(0, size, back.data());
+    const bool ok =
+        commands.EraseSpi(0, size) && commands.WriteSpi(0, size, image) && commands.ReadSpi(0, size, back);
     const auto stop = std::chrono::steady_clock::now();
     if (!ok || back != image) bench.SkipWithError("the flash did not read back as programmed");
     requests += static_cast<double>(world.RawLog(1).size());

@@ -60,7 +60,7 @@ void Core(benchmark::State& bench, const Attachment& kind) {
   BuildWorld(world, kind);
   testing::ScriptedDialogs dialogs;
   testing::FakeRandom random;
-  Transport transport{world, dialogs};
+  Transport transport{world};
   AppState state;
   state.DeviceCount = kEnclosures;
   for (unsigned slot = 0; slot < kEnclosures; ++slot) state.DeviceSlots[slot] = kind.paths | (slot + 1);
@@ -70,7 +70,7 @@ void Core(benchmark::State& bench, const Attachment& kind) {
     for (int slot = 0; slot < static_cast<int>(kEnclosures); ++slot) {
       state.CurrentSlot = slot;
       Sector record{};
-      if (!commands.ReadSpiRecord(record.data())) bench.SkipWithError("a record read failed");
+      if (!commands.ReadSpiRecord(record)) bench.SkipWithError("a record read failed");
       state.StatusRecords[static_cast<std::size_t>(slot)] = record;
     }
     PresentStatusInput input;

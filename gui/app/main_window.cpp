@@ -64,7 +64,7 @@ T* Named(T* widget, const char* name, QRect geometry) {
 TForm1::TForm1(const ProgramServices& services, QWidget* parent)
     : QWidget(parent),
       services_(services),
-      transport_{services.host, services.dialogs},
+      transport_{services.host},
       commands_(
           state_, transport_, services.random,
           CommandUi{services.dialogs, [this](const std::string& text) { SetStatusText(text); }, PumpMessages,

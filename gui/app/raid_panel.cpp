@@ -49,7 +49,7 @@ void TForm1::ConnectMonitoringControls() {
 }
 
 bool TForm1::ReadStatusRecord(Sector& record) {
-  return commands_.ReadSpiRecord(record.data());
+  return commands_.ReadSpiRecord(record);
 }
 
 void TForm1::PollDevices() {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "device/device_slot.h"
 
@@ -41,6 +40,12 @@ std::optional<ModeMapping> MailboxModeCommand(std::uint8_t mode) {
 
 bool OpensItsOwnDevice(std::uint8_t mode) {
   return (mode & 0x10) != 0;
+}
+
+// The buffer holds every step of `length` bytes in `stride` steps, the last one whole.
+bool CoversSteps(std::size_t size, std::uint32_t length, std::uint32_t stride) {
+  const std::uint64_t steps = (std::uint64_t{length} + stride - 1) / stride;
+  return size >= steps * stride;
 }
 
 }  // namespace
@@ -113,7 +118,7 @@ bool VendorCommandSet::EnterFlashOperation(Opened& opened) {
 
 bool VendorCommandSet::WriteCommandSector(Opened& opened, std::uint32_t lba) {
   StampCommandSector(state_.CommandSector);
-  return WriteSectors(opened.handle, lba, 1, state_.CommandSector.data());
+  return WriteSectors(opened.handle, lba, 1, state_.CommandSector).Succeeded();
 }
 
 bool VendorCommandSet::WriteToVaryingMailbox(Opened& opened) {
@@ -130,7 +135,10 @@ bool VendorCommandSet::AtaVendorCommand(Opened& opened, std::uint8_t features, s
   regs[AtaRegisters::LbaHigh] = static_cast<std::uint8_t>(address >> 16);
   regs[AtaRegisters::Device] = 0xE0;
   regs[AtaRegisters::Command] = kAtaVendorCommand;
-  return SendAtaCommand(opened.handle, regs, nullptr, 0);
+  const RequestOutcome outcome = SendAtaCommand(opened.handle, regs, {}, 0);
+  if (outcome.category == RequestCategory::NoMemory)
+    ui_.dialogs.ShowMessage(SystemMessage(kRequestMemoryMessage));
+  return outcome.Succeeded();
 }
 
 bool VendorCommandSet::SendMode(Opened& opened, std::uint8_t code) {
@@ -199,14 +207,16 @@ bool VendorCommandSet::FlashSteps(std::uint32_t address, std::uint32_t length, s
   return true;
 }
 
-bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination) {
+bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length,
+                               std::span<std::uint8_t> destination) {
+  if (!CoversSteps(destination.size(), length, kFlashReadStep)) return false;
   Opened opened;
   if (!BeginFlashOperation(opened, false)) return false;
   FlashGuard running(flashRunning_);
 
   PrepareFlashCommand(CommandCode::FlashRead, 0x03);
   const bool ok = FlashSteps(address, length, kFlashReadStep, [&](std::uint32_t a, std::uint32_t offset) {
-    std::uint8_t* into = destination + offset;
+    const std::span<std::uint8_t> into = destination.subspan(offset, kFlashReadStep);
     bool done = false;
     switch (opened.path) {
       case CommandPath::VendorScsi:
@@ -229,7 +239,9 @@ bool VendorCommandSet::ReadSpi(std::uint32_t address, std::uint32_t length, std:
   return LeaveFlashOperation(opened, false, ok);
 }
 
-bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length, const std::uint8_t* source) {
+bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length,
+                                std::span<const std::uint8_t> source) {
+  if (!CoversSteps(source.size(), length, kFlashPageSize)) return false;
   const bool unlock = address < LowAreaLimit;
   Opened opened;
   if (!BeginFlashOperation(opened, unlock)) return false;
@@ -238,15 +250,16 @@ bool VendorCommandSet::WriteSpi(std::uint32_t address, std::uint32_t length, con
   Sector& sector = state_.CommandSector;
   sector[kPageProgramMarker] = kPageProgramMarkerValue;
   PrepareFlashCommand(CommandCode::PageProgram, 0x02);
+  std::array<std::uint8_t, kFlashPageSize> page{};
   const bool ok = FlashSteps(address, length, kFlashPageSize, [&](std::uint32_t a, std::uint32_t offset) {
+    const auto from = source.subspan(offset, kFlashPageSize);
     bool done = false;
     if (opened.path == CommandPath::VendorScsi) {
-      // The request only reads the page; the kind's buffer is not written for data out.
-      done = SendVendorCommand(opened.handle, VendorCommandKind::PageProgram,
-                               const_cast<std::uint8_t*>(source + offset), a) ||
+      std::copy(from.begin(), from.end(), page.begin());
+      done = SendVendorCommand(opened.handle, VendorCommandKind::PageProgram, page, a) ||
              Fail("Write SPI Error USB");
     } else {
-      std::memcpy(sector.data() + CommandSectorLayout::Payload, source + offset, kFlashPageSize);
+      std::copy(from.begin(), from.end(), sector.begin() + CommandSectorLayout::Payload);
       done = WriteCommandSector(opened, kMailboxLba) || Fail(kLba20WriteError);
     }
     // One step of progress per 512 programmed bytes, after the second page.
@@ -264,7 +277,7 @@ bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
   FlashGuard running(flashRunning_);
 
   PrepareFlashCommand(CommandCode::SectorErase, 0x20);
-  std::uint8_t reply[8];
+  std::array<std::uint8_t, 8> reply{};
   const bool ok = FlashSteps(address, length, kFlashEraseStep, [&](std::uint32_t a, std::uint32_t) {
     const bool done = opened.path == CommandPath::VendorScsi
                           ? SendVendorCommand(opened.handle, VendorCommandKind::SectorErase, reply, a) ||
@@ -276,7 +289,8 @@ bool VendorCommandSet::EraseSpi(std::uint32_t address, std::uint32_t length) {
   return LeaveFlashOperation(opened, unlock, ok);
 }
 
-bool VendorCommandSet::ReadSpiRecord(std::uint8_t* destination) {
+bool VendorCommandSet::ReadSpiRecord(std::span<std::uint8_t> destination) {
+  if (destination.size() < kSectorSize) return false;
   if (state_.DeviceCount == 0) return NoDeviceFailure();
   Opened opened;
   // The upgrade reads the record of the device it is upgrading; everyone else reads the
@@ -298,14 +312,17 @@ bool VendorCommandSet::ReadSpiRecord(std::uint8_t* destination) {
   const std::uint32_t last = state_.SpiSize - kRecordSlotSize;
   std::uint32_t& at = state_.RecordAddress;
   at = RecordAreaBase;
+  // A probe's outcome is not looked at: only the first byte it leaves in the destination.
+  const auto probe = [&] {
+    static_cast<void>(SendVendorCommand(opened.handle, VendorCommandKind::RecordProbe, destination, at));
+    return destination[0];
+  };
   while (at <= last) {
-    SendVendorCommand(opened.handle, VendorCommandKind::RecordProbe, destination, at);
-    if (destination[0] != 0xFF) break;
+    if (probe() != 0xFF) break;
     at += kRecordSlotSize;
   }
   while (at <= last) {
-    SendVendorCommand(opened.handle, VendorCommandKind::RecordProbe, destination, at);
-    if (destination[0] == 0xFF) break;
+    if (probe() == 0xFF) break;
     at += kRecordSlotSize;
   }
   at -= kRecordSlotSize;

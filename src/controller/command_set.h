@@ -6,13 +6,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 
-#include "shell/app_state.h"
 #include "controller/command_sector.h"
 #include "device/transport.h"
 #include "platform/dialogs.h"
 #include "platform/random.h"
+#include "shell/app_state.h"
 
 namespace caspira {
 
@@ -63,17 +64,20 @@ class VendorCommandSet {
   VendorCommandSet(AppState& state, const Transport& transport, Random& random, CommandUi ui);
 
   // The flash operations work on the UpgradeSlot device and let the window process its
-  // messages once per step.
-  bool ReadSpi(std::uint32_t address, std::uint32_t length, std::uint8_t* destination);
-  bool WriteSpi(std::uint32_t address, std::uint32_t length, const std::uint8_t* source);
+  // messages once per step. A step succeeds only when the device did what it was asked: a
+  // refused command fails like one the host could not deliver. A buffer that does not hold
+  // every step (reads 512 bytes, programs 256 at a time) is refused before anything is
+  // sent.
+  bool ReadSpi(std::uint32_t address, std::uint32_t length, std::span<std::uint8_t> destination);
+  bool WriteSpi(std::uint32_t address, std::uint32_t length, std::span<const std::uint8_t> source);
   bool EraseSpi(std::uint32_t address, std::uint32_t length);
   // A mode change of the upgrade target. A controller reached by vendor SCSI frames has no
   // modes: when the target (or, with no target, the CurrentSlot device) is one, nothing is
   // sent and the answer is true. Otherwise the code is sent to the upgrade target only;
   // with none set, the no-upgrade-mode failure.
   bool SetControllerMode(std::uint8_t code);
-  // The device's current status record (512 bytes).
-  bool ReadSpiRecord(std::uint8_t* destination);
+  // The device's current status record (512 bytes; a shorter destination is refused).
+  bool ReadSpiRecord(std::span<std::uint8_t> destination);
   // The buzzer and auto-scan settings, to the device of the active tab page.
   bool WriteDeviceSettings(std::int32_t activeSlot, bool buzzerMute, bool autoScan);
   // A surface-scan start or stop, to the device of the active tab page.

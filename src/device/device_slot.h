@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "device/transport.h"
 
@@ -34,8 +35,8 @@ inline constexpr std::size_t kInfoModelLength = 40;
 inline constexpr std::size_t kControllerTagOffset = 258;
 inline constexpr std::uint8_t kControllerTag[2] = {0x33, 0x58};
 
-inline bool HasControllerTag(const std::uint8_t* sector) {
-  return sector[kControllerTagOffset] == kControllerTag[0] &&
+inline bool HasControllerTag(std::span<const std::uint8_t> sector) {
+  return sector.size() > kControllerTagOffset + 1 && sector[kControllerTagOffset] == kControllerTag[0] &&
          sector[kControllerTagOffset + 1] == kControllerTag[1];
 }
 

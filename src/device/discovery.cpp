@@ -25,20 +25,16 @@ constexpr std::uint8_t kInfoQueryLength = 20;
 constexpr std::uint8_t kInfoQueryAnswer[2] = {0x50, 0x8B};
 constexpr std::uint8_t kStandardInquiryLength = 0x1F;
 
-enum class VendorAnswer { None, InfoSector, Query };
-
 // Tries the vendor path in one frame layout: the tagged information sector through kind 16,
-// or else the answer of the information query.
-VendorAnswer VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
+// or else the answer of the information query. A probe counts only when the device did what
+// was asked; a refusal is the answer of a device that is not one of ours.
+bool VendorPathAnswers(DeviceHandle& handle, std::uint8_t shift, Sector& buffer, Sector& response) {
   handle.vendorCdbShift = shift;
-  if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer.data(), 0) &&
-      HasControllerTag(buffer.data()))
-    return VendorAnswer::InfoSector;
+  if (SendVendorCommand(handle, VendorCommandKind::ControllerInfo, buffer, 0) && HasControllerTag(buffer))
+    return true;
   response[0] = 0;
-  if (SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response.data()) &&
-      response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1])
-    return VendorAnswer::Query;
-  return VendorAnswer::None;
+  return SendVendorQuery(handle, kInfoQueryOpcode, kInfoQueryLength, response) &&
+         response[0] == kInfoQueryAnswer[0] && response[1] == kInfoQueryAnswer[1];
 }
 
 }  // namespace
@@ -117,40 +113,37 @@ std::int32_t IdentifyDevices(const Transport& transport, const DetectionInput& i
     if (!handle) continue;
 
     Sector& buffer = t.driveSectorBuffers[k];
-    if (!ReadSectors(handle, kControllerInfoLba, 1, buffer.data())) {
+    const RequestOutcome sector58 = ReadSectors(handle, kControllerInfoLba, 1, buffer);
+    // Only a read the host could not deliver is an error worth telling: a disk that refuses
+    // sector 58 (an empty card reader, a disk that small) has answered.
+    if (!sector58.Completed()) {
       result.statusText = kLba58ReadError;
-    } else if (HasControllerTag(buffer.data())) {
+    } else if (sector58.Succeeded() && HasControllerTag(buffer)) {
       slot |= SlotSectorTag;
     }
 
     AtaRegisters regs = IdentifyRegisters();
-    if (SendAtaCommand(handle, regs, response.data(), 1) && HasControllerTag(response.data())) {
+    const RequestOutcome identify = SendAtaCommand(handle, regs, response, 1);
+    if (identify.category == RequestCategory::NoMemory) {
+      result.messages.push_back(SystemMessage(kRequestMemoryMessage));
+    } else if (identify.Succeeded() && HasControllerTag(response)) {
       slot |= SlotAtaPath;
-      // A controller reachable over ATA only keeps its information sector in IDENTIFY, not
-      // at LBA 58: the model test and the window read it from the disk's buffer.
-      if ((slot & SlotSectorTag) == 0) buffer = response;
     }
 
-    bool identifiedByQuery = false;
-    if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer.data()) &&
+    if ((slot & (SlotSectorTag | SlotAtaPath)) == 0 && InquiryDevice(handle, buffer) &&
         buffer[4] == kStandardInquiryLength) {
-      VendorAnswer answer = VendorPathAnswers(handle, 1, buffer, response);
-      if (answer != VendorAnswer::None) {
+      if (VendorPathAnswers(handle, 1, buffer, response)) {
         slot |= SlotVendorScsiPath | SlotCompactCdb;
-      } else if ((answer = VendorPathAnswers(handle, 0, buffer, response)) != VendorAnswer::None) {
+      } else if (VendorPathAnswers(handle, 0, buffer, response)) {
         slot |= SlotVendorScsiPath;
       }
-      // A controller that answers only the information query gives no information sector:
-      // its own answer identifies it, and its buffer holds nothing to show.
-      if (answer == VendorAnswer::Query) {
-        identifiedByQuery = true;
-        buffer.fill(0);
-      }
     }
 
-    // The model is read from what the probes left in the disk's buffer: the LBA 58 sector,
-    // the IDENTIFY data, or the vendor information sector.
-    if (SlotIsEnclosure(slot) && (identifiedByQuery || ModelMatchesPrefix(buffer)) && found < kMaxDeviceSlots)
+    // Whichever path answered, the model is read from the disk's buffer as the probes left
+    // it: the sector 58 read on the sector and ATA paths, the last kind 16 read on the
+    // vendor path. A controller that keeps its information sector elsewhere (only in
+    // IDENTIFY, or in no sector at all) shows no model there and is not recorded.
+    if (SlotIsEnclosure(slot) && ModelMatchesPrefix(buffer) && found < kMaxDeviceSlots)
       t.deviceSlots[static_cast<std::size_t>(found++)] = slot;
 
     handle.Close();

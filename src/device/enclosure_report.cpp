@@ -5,7 +5,7 @@
 namespace caspira {
 
 ProbedDrives::ProbedDrives(const Transport& transport)
-    : host_(transport.host), transport_{*this, transport.dialogs, transport.allocateBlock} {}
+    : host_(transport.host), transport_{*this, transport.allocateBlock} {}
 
 DeviceIdentity ProbedDrives::OpenedAs(unsigned number) const {
   return number < opened_.size() ? opened_[number] : DeviceIdentity{};

@@ -7,9 +7,26 @@
 namespace caspira {
 namespace {
 
-bool RunScsi(DeviceHandle& handle, const Cdb10& cdb, DataDirection direction, std::uint32_t length,
-             std::uint32_t timeoutSeconds, std::uint8_t* buffer) {
-  if (!handle.IsOpen()) return false;
+constexpr std::uint8_t kSenseFixedCurrent = 0x70;
+constexpr std::uint8_t kSenseFixedDeferred = 0x71;
+constexpr std::uint8_t kSenseDescriptorCurrent = 0x72;
+constexpr std::uint8_t kSenseDescriptorDeferred = 0x73;
+// The status byte without its obsolete and reserved bits.
+constexpr std::uint8_t kScsiStatusMask = 0x7E;
+constexpr std::uint8_t kScsiStatusGood = 0x00;
+constexpr std::uint32_t kInquiryLength = 36;
+
+RequestOutcome HostFailed(HostFailure failure, int osError) {
+  RequestOutcome outcome;
+  outcome.category =
+      failure == HostFailure::System ? RequestCategory::OsError : RequestCategory::TransportError;
+  outcome.osError = osError;
+  return outcome;
+}
+
+RequestOutcome RunScsi(DeviceHandle& handle, const Cdb10& cdb, DataDirection direction, std::uint32_t length,
+                       std::uint32_t timeoutSeconds, std::uint8_t* buffer) {
+  if (!handle.IsOpen()) return {};
   ScsiRequest request;
   std::copy(cdb.begin(), cdb.end(), request.cdb.begin());
   request.cdbLength = 10;  // also for the 6-byte INQUIRY
@@ -17,10 +34,64 @@ bool RunScsi(DeviceHandle& handle, const Cdb10& cdb, DataDirection direction, st
   request.transferLength = length;
   request.timeoutSeconds = timeoutSeconds;
   request.data = length == 0 ? nullptr : buffer;
-  return handle.device().ExecuteScsi(request);
+  const bool completed = handle.device().ExecuteScsi(request);
+  return SortScsiOutcome(completed, request);
 }
 
 }  // namespace
+
+std::optional<SenseCodes> NormaliseSense(std::span<const std::uint8_t> sense) {
+  if (sense.empty()) return std::nullopt;
+  const std::uint8_t responseCode = sense[0] & 0x7F;
+  SenseCodes codes;
+  switch (responseCode) {
+    case kSenseFixedCurrent:
+    case kSenseFixedDeferred:
+      if (sense.size() < 3) return std::nullopt;
+      codes.key = sense[2] & 0x0F;
+      if (sense.size() > 12) codes.asc = sense[12];
+      if (sense.size() > 13) codes.ascq = sense[13];
+      codes.deferred = responseCode == kSenseFixedDeferred;
+      return codes;
+    case kSenseDescriptorCurrent:
+    case kSenseDescriptorDeferred:
+      if (sense.size() < 2) return std::nullopt;
+      codes.key = sense[1] & 0x0F;
+      if (sense.size() > 2) codes.asc = sense[2];
+      if (sense.size() > 3) codes.ascq = sense[3];
+      codes.deferred = responseCode == kSenseDescriptorDeferred;
+      return codes;
+    default: return std::nullopt;
+  }
+}
+
+RequestOutcome SortScsiOutcome(bool completed, const ScsiRequest& request) {
+  if (!completed) return HostFailed(request.failure, request.osError);
+  RequestOutcome outcome;
+  outcome.status = request.status;
+  outcome.category = (request.status & kScsiStatusMask) == kScsiStatusGood ? RequestCategory::Good
+                                                                           : RequestCategory::DeviceStatus;
+  const std::size_t senseLength = std::min<std::size_t>(request.senseLength, request.sense.size());
+  outcome.sense = NormaliseSense(std::span(request.sense).first(senseLength));
+  outcome.residual = std::min(request.residual, request.transferLength);
+  return outcome;
+}
+
+RequestOutcome SortAtaOutcome(bool completed, const AtaRequest& request) {
+  if (!completed) return HostFailed(request.failure, request.osError);
+  RequestOutcome outcome;
+  switch (request.completion) {
+    case AtaCompletion::FromStatus: {
+      constexpr std::uint8_t kBad = kAtaStatusBusy | kAtaStatusDeviceFault | kAtaStatusError;
+      outcome.status = request.registers[AtaRegisters::Command];
+      outcome.category = (outcome.status & kBad) == 0 ? RequestCategory::Good : RequestCategory::DeviceStatus;
+      break;
+    }
+    case AtaCompletion::Succeeded: outcome.category = RequestCategory::Good; break;
+    case AtaCompletion::Failed: outcome.category = RequestCategory::DeviceStatus; break;
+  }
+  return outcome;
+}
 
 std::optional<VendorKindLayout> LayoutOfVendorKind(VendorCommandKind kind) {
   switch (kind) {
@@ -88,39 +159,50 @@ DeviceHandle OpenVolume(const Transport& transport, const std::string& name) {
   return DeviceHandle(transport, transport.host.OpenVolume(name));
 }
 
-bool ReadSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, std::uint8_t* buffer) {
-  return RunScsi(handle, ReadWriteCdb(kOpRead10, lba, count), DataDirection::In, count * kSectorSize,
-                 kReadWriteTimeoutSeconds, buffer);
+RequestOutcome ReadSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count,
+                           std::span<std::uint8_t> buffer) {
+  const std::uint32_t length = count * kSectorSize;
+  if (buffer.size() < length) return {};
+  return RunScsi(handle, ReadWriteCdb(kOpRead10, lba, count), DataDirection::In, length,
+                 kReadWriteTimeoutSeconds, buffer.data());
 }
 
-bool WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, const std::uint8_t* buffer) {
+RequestOutcome WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count,
+                            std::span<const std::uint8_t> buffer) {
+  const std::uint32_t length = count * kSectorSize;
+  if (buffer.size() < length) return {};
   // The request never writes into an outgoing buffer.
-  return RunScsi(handle, ReadWriteCdb(kOpWrite10, lba, count), DataDirection::Out, count * kSectorSize,
-                 kReadWriteTimeoutSeconds, const_cast<std::uint8_t*>(buffer));
+  return RunScsi(handle, ReadWriteCdb(kOpWrite10, lba, count), DataDirection::Out, length,
+                 kReadWriteTimeoutSeconds, const_cast<std::uint8_t*>(buffer.data()));
 }
 
-bool InquiryDevice(DeviceHandle& handle, std::uint8_t* buffer) {
-  return RunScsi(handle, InquiryCdb(), DataDirection::In, 36, kInquiryTimeoutSeconds, buffer);
+RequestOutcome InquiryDevice(DeviceHandle& handle, std::span<std::uint8_t> buffer) {
+  if (buffer.size() < kInquiryLength) return {};
+  return RunScsi(handle, InquiryCdb(), DataDirection::In, kInquiryLength, kInquiryTimeoutSeconds,
+                 buffer.data());
 }
 
-bool SendVendorCommand(DeviceHandle& handle, VendorCommandKind kind, std::uint8_t* buffer,
-                       std::uint32_t address) {
+RequestOutcome SendVendorCommand(DeviceHandle& handle, VendorCommandKind kind, std::span<std::uint8_t> buffer,
+                                 std::uint32_t address) {
   const auto layout = LayoutOfVendorKind(kind);
-  if (!layout) return false;  // no other kind is ever sent
+  if (!layout || buffer.size() < layout->transferLength) return {};  // no other kind is ever sent
   return RunScsi(handle, VendorCdb(layout->opcode, address, layout->flag, handle.vendorCdbShift),
-                 layout->direction, layout->transferLength, kVendorTimeoutSeconds, buffer);
+                 layout->direction, layout->transferLength, kVendorTimeoutSeconds, buffer.data());
 }
 
-bool SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length, std::uint8_t* response) {
+RequestOutcome SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length,
+                               std::span<std::uint8_t> response) {
+  if (response.size() < length) return {};
   return RunScsi(handle, VendorQueryCdb(opcode, handle.vendorCdbShift), DataDirection::In, length,
-                 kVendorTimeoutSeconds, response);
+                 kVendorTimeoutSeconds, response.data());
 }
 
-bool SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::uint8_t* buffer,
-                    std::uint32_t sectors) {
-  if (!handle.IsOpen()) return false;
+RequestOutcome SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::span<std::uint8_t> buffer,
+                              std::uint32_t sectors) {
+  if (!handle.IsOpen()) return {};
   const Transport& transport = *handle.transport();
   const std::size_t length = static_cast<std::size_t>(sectors) * kSectorSize;
+  if (buffer.size() < length) return {};
 
   // The data area is the request's own, so a failed request leaves the caller's buffer as
   // it was.
@@ -131,8 +213,9 @@ bool SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::uint8_t*
     block.reset(new (std::nothrow) std::uint8_t[length + 1]);
   }
   if (!block) {
-    transport.dialogs.ShowMessage(SystemMessage("Menory Alloc Error!!"));
-    return false;
+    RequestOutcome outcome;
+    outcome.category = RequestCategory::NoMemory;
+    return outcome;
   }
   std::memset(block.get(), 0, length + 1);
   block[0] = 1;
@@ -141,10 +224,11 @@ bool SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::uint8_t*
   request.registers = registers;
   request.sectors = sectors;
   request.data = sectors == 0 ? nullptr : block.get();
-  const bool ok = handle.device().ExecuteAta(request);
+  const bool completed = handle.device().ExecuteAta(request);
   registers = request.registers;
-  if (ok && length != 0) std::memcpy(buffer, block.get(), length);
-  return ok;
+  const RequestOutcome outcome = SortAtaOutcome(completed, request);
+  if (outcome.Succeeded() && length != 0) std::memcpy(buffer.data(), block.get(), length);
+  return outcome;
 }
 
 }  // namespace caspira

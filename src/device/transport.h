@@ -1,6 +1,6 @@
 // The pass-through transport: opens a disk or volume and sends one request at a time,
-// with the byte layouts the enclosure controller expects. It does not know what the
-// vendor opcodes do; the command set gives them meaning.
+// with the byte layouts the enclosure controller expects, and sorts how each one ended. It
+// does not know what the vendor opcodes do; the command set gives them meaning.
 #pragma once
 
 #include <array>
@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/device_host.h"
-#include "platform/dialogs.h"
 
 namespace caspira {
 
@@ -60,9 +60,68 @@ using RequestBlockAllocator = std::function<std::unique_ptr<std::uint8_t[]>(std:
 // What every exchange needs from the program.
 struct Transport {
   DeviceHost& host;
-  Dialogs& dialogs;
   RequestBlockAllocator allocateBlock = {};  // empty: the free store
 };
+
+// The text callers show, in a box of its own, when an ATA request block could not be
+// obtained.
+inline constexpr const char* kRequestMemoryMessage = "Menory Alloc Error!!";
+
+// Sense data reduced to what callers act on, read alike from fixed and descriptor format.
+struct SenseCodes {
+  std::uint8_t key = 0;
+  std::uint8_t asc = 0;
+  std::uint8_t ascq = 0;
+  bool deferred = false;  // the error belongs to an earlier command
+
+  friend bool operator==(const SenseCodes&, const SenseCodes&) = default;
+};
+
+inline constexpr std::uint8_t kSenseKeyRecoveredError = 0x01;
+
+// The codes of fixed-format (response code 0x70, 0x71) or descriptor-format (0x72, 0x73)
+// sense data; nothing for vendor-specific sense or sense too short to hold a sense key.
+// Fixed-format sense cut off before its ASC or ASCQ reads those as 0.
+std::optional<SenseCodes> NormaliseSense(std::span<const std::uint8_t> sense);
+
+// How one request ended. The transport sorts every outcome into one category; each caller
+// decides what a category means for it.
+enum class RequestCategory : std::uint8_t {
+  Good,            // the device did what was asked (SCSI GOOD; ATA status without ERR, DF, BSY)
+  DeviceStatus,    // the device answered otherwise: CHECK CONDITION with its sense, BUSY, or an
+                   // ATA status that reports an error
+  TransportError,  // the host could not complete it: bus, adapter, driver, timeout, device gone
+  OsError,         // the operating system refused the call; `osError` says why
+  NoMemory,        // the ATA request block could not be obtained; nothing was sent
+  NotSent,         // the handle is closed or the buffer too short for the request
+};
+
+struct [[nodiscard]] RequestOutcome {
+  RequestCategory category = RequestCategory::NotSent;
+  // A completed request: the SCSI status byte, or the ATA status register when the device
+  // returned its registers.
+  std::uint8_t status = 0;
+  std::optional<SenseCodes> sense;  // what the device said with its status
+  std::uint32_t residual = 0;       // bytes of the transfer the device did not move
+  int osError = 0;
+
+  // The device did what was asked. RECOVERED ERROR counts: the command completed after the
+  // device recovered, and its data is whole.
+  bool Succeeded() const {
+    return category == RequestCategory::Good || (category == RequestCategory::DeviceStatus && sense &&
+                                                 !sense->deferred && sense->key == kSenseKeyRecoveredError);
+  }
+  // The request reached the device and it answered, whatever it answered.
+  bool Completed() const {
+    return category == RequestCategory::Good || category == RequestCategory::DeviceStatus;
+  }
+  explicit operator bool() const { return Succeeded(); }
+};
+
+// The outcome of a request the device executed: `completed` is what the BlockDevice
+// returned, the rest what it filled into the request.
+RequestOutcome SortScsiOutcome(bool completed, const ScsiRequest& request);
+RequestOutcome SortAtaOutcome(bool completed, const AtaRequest& request);
 
 // One exchange with one device: its open handle and the vendor frame layout it uses.
 // Closing is destruction, so a handle can never outlive its exchange or be shared by
@@ -93,20 +152,27 @@ DeviceHandle OpenDevice(const Transport& transport, std::uint8_t target);
 // Opens a volume by name.
 DeviceHandle OpenVolume(const Transport& transport, const std::string& name);
 
+// Every request below is sent only when its buffer holds the whole transfer; otherwise the
+// outcome is NotSent and nothing reaches the device.
+
 // SCSI READ(10) / WRITE(10) of `count` sectors (at most 255) at a 32-bit LBA.
-bool ReadSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, std::uint8_t* buffer);
-bool WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count, const std::uint8_t* buffer);
+RequestOutcome ReadSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count,
+                           std::span<std::uint8_t> buffer);
+RequestOutcome WriteSectors(DeviceHandle& handle, std::uint32_t lba, std::uint8_t count,
+                            std::span<const std::uint8_t> buffer);
 // SCSI INQUIRY, 36 bytes.
-bool InquiryDevice(DeviceHandle& handle, std::uint8_t* buffer);
-// A vendor frame of the given kind at a 24-bit address, in the handle's layout. `buffer`
-// holds the kind's transfer length.
-bool SendVendorCommand(DeviceHandle& handle, VendorCommandKind kind, std::uint8_t* buffer,
-                       std::uint32_t address);
+RequestOutcome InquiryDevice(DeviceHandle& handle, std::span<std::uint8_t> buffer);
+// A vendor frame of the given kind at a 24-bit address, in the handle's layout; `buffer`
+// holds the kind's transfer length (read from it for a page program).
+RequestOutcome SendVendorCommand(DeviceHandle& handle, VendorCommandKind kind, std::span<std::uint8_t> buffer,
+                                 std::uint32_t address);
 // The vendor query frame; `length` bytes come back into `response`.
-bool SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length, std::uint8_t* response);
+RequestOutcome SendVendorQuery(DeviceHandle& handle, std::uint8_t opcode, std::uint8_t length,
+                               std::span<std::uint8_t> response);
 // An ATA command with `sectors` sectors of data in. The registers come back whether or
-// not the request succeeded; `buffer` is written only when it succeeded.
-bool SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::uint8_t* buffer,
-                    std::uint32_t sectors);
+// not the command succeeded; `buffer` is written only when it succeeded. A request block
+// that cannot be obtained is the NoMemory outcome: nothing sent, registers untouched.
+RequestOutcome SendAtaCommand(DeviceHandle& handle, AtaRegisters& registers, std::span<std::uint8_t> buffer,
+                              std::uint32_t sectors);
 
 }  // namespace caspira

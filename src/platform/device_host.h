@@ -21,6 +21,13 @@ inline constexpr unsigned kMaxPhysicalDrives = 10;
 
 enum class DataDirection : std::uint8_t { None, In, Out };
 
+// Why the host did not complete a request. Only read when ExecuteScsi or ExecuteAta
+// returned false.
+enum class HostFailure : std::uint8_t {
+  Transport,  // the bus, the adapter or its driver lost the request, or it timed out
+  System,     // the operating system (or the host's own checks) refused to send it
+};
+
 // One SCSI command with its data phase. The device fills status and sense.
 struct ScsiRequest {
   std::array<std::uint8_t, 16> cdb{};
@@ -30,11 +37,16 @@ struct ScsiRequest {
   std::uint32_t timeoutSeconds = 2;
   std::uint8_t* data = nullptr;  // transferLength bytes, or null when no data moves
 
-  // Filled in by the device. A completed request may still carry CHECK CONDITION;
-  // callers judge the returned data, not the status.
+  // Filled in by the device when the host completed the request. A completed request may
+  // still carry CHECK CONDITION: the transport sorts status and sense into the outcome.
   std::uint8_t status = 0;
   std::array<std::uint8_t, 32> sense{};
   std::uint8_t senseLength = 0;
+  std::uint32_t residual = 0;  // bytes of transferLength the device did not move
+
+  // Filled in by the host when it did not complete the request.
+  HostFailure failure = HostFailure::Transport;
+  int osError = 0;  // the operating system's error number, when it gave one
 };
 
 // The seven ATA task-file registers, in the order the program passes them around.
@@ -47,12 +59,32 @@ struct AtaRegisters {
   friend bool operator==(const AtaRegisters&, const AtaRegisters&) = default;
 };
 
+// How an ATA command ended, as the device reported it.
+enum class AtaCompletion : std::uint8_t {
+  FromStatus,  // `registers` holds the device's completion registers: its status decides
+  Succeeded,   // no register image came back; the command succeeded all the same
+  Failed,      // no register image came back; the command failed
+};
+
+// ATA status register bits that mean a command did not end well.
+inline constexpr std::uint8_t kAtaStatusBusy = 0x80;
+inline constexpr std::uint8_t kAtaStatusDeviceFault = 0x20;
+inline constexpr std::uint8_t kAtaStatusError = 0x01;
+
 // One ATA command. On return `registers` holds what the device reported
-// (for a command that failed too, when the device got that far).
+// (for a command that failed too, when the device got that far): the error register in
+// the Features slot, the status register in the Command slot.
 struct AtaRequest {
   AtaRegisters registers;
   std::uint32_t sectors = 0;     // data-in sectors; 0 = no data phase
   std::uint8_t* data = nullptr;  // sectors * 512 bytes
+
+  // Filled in by the device when the host completed the request.
+  AtaCompletion completion = AtaCompletion::FromStatus;
+
+  // Filled in by the host when it did not complete the request.
+  HostFailure failure = HostFailure::Transport;
+  int osError = 0;
 };
 
 // Which disk or volume a device is, as the host knew it when it opened or described it.
@@ -74,7 +106,8 @@ struct DeviceIdentity {
 class BlockDevice {
  public:
   virtual ~BlockDevice() = default;
-  // True when the host completed the request (whatever the device answered).
+  // True when the host completed the request, whatever the device answered: its answer is
+  // in the request's status and sense (SCSI) or registers and completion (ATA).
   virtual bool ExecuteScsi(ScsiRequest& request) = 0;
   virtual bool ExecuteAta(AtaRequest& request) = 0;
   // Which disk this is; empty where the host does not tell disks apart.

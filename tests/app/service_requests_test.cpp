@@ -88,7 +88,7 @@ TEST_F(ServiceRequestsTest, ASettingsRequestDuringProgrammingWaitsAndTheFlashMat
   });
   hook.start();
   s.ProgressCount = 0;
-  ASSERT_TRUE(form->commands().WriteSpi(0, 0x80000, image.data()));
+  ASSERT_TRUE(form->commands().WriteSpi(0, 0x80000, image));
   hook.stop();
   ASSERT_TRUE(raised);
   EXPECT_TRUE(stillPending);

@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <random>
+#include <span>
 
 #include "sim/sim_world.h"
 #include "support/fakes.h"
@@ -105,7 +107,7 @@ class CommandSetTest : public ::testing::Test {
   sim::SimWorld world{clock};
   testing::ScriptedDialogs dialogs;
   testing::FakeRandom random;
-  Transport transport{world, dialogs};
+  Transport transport{world};
   AppState state;
   std::vector<std::string> status;
   int pumps = 0;
@@ -128,9 +130,9 @@ TEST_F(CommandSetTest, EraseProgramAndReadBackRoundTripOnEveryPath) {
       const std::vector<std::uint8_t> image = Noise(r.length, r.address);
       ASSERT_TRUE(commands.EraseSpi(r.address, r.length));
       EXPECT_EQ(FlashRange(r.address, r.length), std::vector<std::uint8_t>(r.length, 0xFF));
-      ASSERT_TRUE(commands.WriteSpi(r.address, r.length, image.data()));
+      ASSERT_TRUE(commands.WriteSpi(r.address, r.length, image));
       std::vector<std::uint8_t> back(r.length);
-      ASSERT_TRUE(commands.ReadSpi(r.address, r.length, back.data()));
+      ASSERT_TRUE(commands.ReadSpi(r.address, r.length, back));
       EXPECT_EQ(back, image);
       EXPECT_EQ(FlashRange(r.address, r.length), image);
       EXPECT_TRUE(status.empty()) << status.back();
@@ -163,9 +165,9 @@ TEST_F(CommandSetTest, ProgressCountsReadAndProgrammedHalfKilobytesAndErasedSect
     std::function<bool()> run;
     int steps;
   } cases[] = {
-      {"read 8 KB", [&] { return commands.ReadSpi(0x10000, 0x2000, back.data()); }, 16},
-      {"program 8 KB", [&] { return commands.WriteSpi(0x10000, 0x2000, data.data()); }, 16},
-      {"program one page", [&] { return commands.WriteSpi(0x20000, 256, data.data()); }, 0},
+      {"read 8 KB", [&] { return commands.ReadSpi(0x10000, 0x2000, back); }, 16},
+      {"program 8 KB", [&] { return commands.WriteSpi(0x10000, 0x2000, data); }, 16},
+      {"program one page", [&] { return commands.WriteSpi(0x20000, 256, data); }, 0},
       {"erase 8 KB", [&] { return commands.EraseSpi(0x30000, 0x2000); }, 2},
   };
   for (const auto& c : cases) {
@@ -201,7 +203,7 @@ TEST_F(CommandSetTest, TheRecordSearchReadsTheSlotBeforeTheFirstErasedOne) {
     state.SpiSize = c.spiSize;
     world.ClearLogs();
     Sector record{};
-    ASSERT_TRUE(commands.ReadSpiRecord(record.data()));
+    ASSERT_TRUE(commands.ReadSpiRecord(record));
     EXPECT_EQ(state.RecordAddress, c.readFrom);
     const std::vector<sim::RawRequest> sent = Sent();
     ASSERT_FALSE(sent.empty());
@@ -218,7 +220,7 @@ TEST_F(CommandSetTest, TheRecordSearchReadsTheSlotBeforeTheFirstErasedOne) {
 TEST_F(CommandSetTest, TheMailboxPathReadsTheRecordFromSector33) {
   Use(MailboxPath());
   Sector record{};
-  ASSERT_TRUE(commands.ReadSpiRecord(record.data()));
+  ASSERT_TRUE(commands.ReadSpiRecord(record));
   const sim::StatusRecordBytes live = world.LiveRecord(kDrive);
   EXPECT_TRUE(std::equal(live.begin(), live.end(), record.begin()));
 }
@@ -235,11 +237,11 @@ struct FailureCase {
 TEST_F(CommandSetTest, EveryFailureShowsItsTextAndStillClosesTheFlashAccess) {
   using namespace ControllerMode;
   std::vector<std::uint8_t> buffer(0x80000);
-  const auto read = [&](VendorCommandSet& c) { return c.ReadSpi(0x10000, 0x1000, buffer.data()); };
-  const auto writeLow = [&](VendorCommandSet& c) { return c.WriteSpi(0x0000, 0x1000, buffer.data()); };
-  const auto write = [&](VendorCommandSet& c) { return c.WriteSpi(0x10000, 0x1000, buffer.data()); };
+  const auto read = [&](VendorCommandSet& c) { return c.ReadSpi(0x10000, 0x1000, buffer); };
+  const auto writeLow = [&](VendorCommandSet& c) { return c.WriteSpi(0x0000, 0x1000, buffer); };
+  const auto write = [&](VendorCommandSet& c) { return c.WriteSpi(0x10000, 0x1000, buffer); };
   const auto erase = [&](VendorCommandSet& c) { return c.EraseSpi(0x10000, 0x1000); };
-  const auto record = [&](VendorCommandSet& c) { return c.ReadSpiRecord(buffer.data()); };
+  const auto record = [&](VendorCommandSet& c) { return c.ReadSpiRecord(buffer); };
   const auto failAt = [](std::uint32_t lba) {
     return [lba](sim::SimWorld& w) { w.FailNext(kDrive, RequestMatch::ScsiAt(0x2A, lba)); };
   };
@@ -340,13 +342,179 @@ TEST_F(CommandSetTest, EveryFailureShowsItsTextAndStillClosesTheFlashAccess) {
   }
 }
 
+// A controller that answers the other vendor frame layout than its slot names refuses every
+// frame with CHECK CONDITION. The request completes on the bus, yet nothing was read,
+// programmed or erased: each operation fails with its own text and stops at the first frame.
+TEST_F(CommandSetTest, AVendorControllerAddressedInTheWrongLayoutFailsEveryFlashOperation) {
+  const PathCase wrongLayouts[] = {
+      {"slot says one prefix, controller takes two", Attachment::Usb, VendorLayout::TwoPrefix, 0xA1},
+      {"slot says two prefixes, controller takes one", Attachment::Usb, VendorLayout::OnePrefix, 0x21},
+  };
+  std::vector<std::uint8_t> buffer = Noise(0x1000, 3);
+  const struct {
+    const char* name;
+    std::function<bool(VendorCommandSet&)> run;
+    std::string status;
+  } operations[] = {
+      {"read", [&](VendorCommandSet& c) { return c.ReadSpi(0x10000, 0x1000, buffer); }, "Read SPI Error USB"},
+      {"program", [&](VendorCommandSet& c) { return c.WriteSpi(0x10000, 0x1000, buffer); },
+       "Write SPI Error USB"},
+      {"erase", [&](VendorCommandSet& c) { return c.EraseSpi(0x10000, 0x1000); }, "Erase SPI Error USB"},
+      {"record", [&](VendorCommandSet& c) { return c.ReadSpiRecord(buffer); }, "Read Error for USB"},
+  };
+  for (const PathCase& path : wrongLayouts) {
+    for (const auto& operation : operations) {
+      SCOPED_TRACE(std::string(path.name) + ", " + operation.name);
+      Use(path);
+      const std::vector<std::uint8_t> flash = world.Flash(kDrive);
+      status.clear();
+      EXPECT_FALSE(operation.run(commands));
+      EXPECT_THAT(status, ElementsAre(operation.status));
+      EXPECT_EQ(world.Flash(kDrive), flash);
+      const std::vector<sim::RawRequest> sent = Sent();
+      ASSERT_FALSE(sent.empty());
+      EXPECT_TRUE(sent.back().completed);
+      EXPECT_EQ(sent.back().status, 2) << "CHECK CONDITION";
+      if (operation.status != "Read Error for USB") {
+        EXPECT_EQ(sent.size(), 1u) << "the first refusal ends the loop";
+      }
+    }
+  }
+  EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// The drive the slot names now holds an ordinary disk of eight sectors: it refuses every
+// write and read past its end with CHECK CONDITION and aborts the ATA vendor command. Each
+// refusal fails its command with the same text as a request the host could not deliver.
+TEST_F(CommandSetTest, ACommandTheDeviceRefusesShowsItsFailureText) {
+  using namespace ControllerMode;
+  std::vector<std::uint8_t> buffer(0x1000);
+  const struct {
+    const char* name;
+    DeviceSlot slot;
+    std::deque<std::uint32_t> random;  // mailbox sectors 3 + n: below 8 the disk takes them
+    std::function<bool(VendorCommandSet&)> run;
+    std::string status;
+  } cases[] = {
+      {"mailbox mode command",
+       0x41,
+       {40},
+       [&](VendorCommandSet& c) { return c.ReadSpi(0x10000, 0x1000, buffer); },
+       "Write Error at Sec_CNT=1 LBA=43"},
+      {"sector 60",
+       0x41,
+       {0, 1, 2},
+       [&](VendorCommandSet& c) { return c.ReadSpi(0x10000, 0x1000, buffer); },
+       "Read Error for LBA = 60 and sector count = 1"},
+      {"page program",
+       0x41,
+       {0, 1},
+       [&](VendorCommandSet& c) { return c.WriteSpi(0x10000, 0x1000, buffer); },
+       "Write Error for LBA = 20 and sector count = 1"},
+      {"erase",
+       0x41,
+       {0, 1},
+       [&](VendorCommandSet& c) { return c.EraseSpi(0x10000, 0x1000); },
+       "Write Error for LBA = 20 and sector count = 1"},
+      {"record",
+       0x41,
+       {},
+       [&](VendorCommandSet& c) { return c.ReadSpiRecord(buffer); },
+       "Read Error for LBA = 33 and sector count = 1"},
+      {"settings",
+       0x41,
+       {},
+       [&](VendorCommandSet& c) { return c.WriteDeviceSettings(0, true, false); },
+       "Write Error for LBA = 20 and sector count = 1"},
+      {"scan stop",
+       0x41,
+       {},
+       [&](VendorCommandSet& c) {
+         return c.SendScanCommand(0, ScanRequest{1, false, 0, 100});
+       },
+       "Write Error for LBA = 20 and sector count = 1"},
+      {"ATA access begin",
+       0x11,
+       {},
+       [&](VendorCommandSet& c) { return c.ReadSpi(0x10000, 0x1000, buffer); },
+       "VU command 0x88 FEA 03 Error"},
+      {"ATA upgrade mode",
+       0x11,
+       {},
+       [&](VendorCommandSet& c) { return c.SetControllerMode(UpgradeModeEnter); },
+       "VU command 0x88 FEA 11 Error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    world.AddDisk(kDrive, sim::PlainDiskConfig{"SIMDISK TINY", "T-1", "1.0", 8});
+    state.DeviceCount = 1;
+    state.DeviceSlots[0] = c.slot;
+    state.UpgradeSlot = 0;
+    state.EventStates[0].stopRequested = false;
+    random.queued = c.random;
+    world.ClearLogs();
+    status.clear();
+    EXPECT_FALSE(c.run(commands));
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.back(), c.status);
+    const std::vector<sim::RawRequest> sent = Sent();
+    ASSERT_FALSE(sent.empty());
+    const bool refused = std::any_of(sent.begin(), sent.end(), [](const sim::RawRequest& r) {
+      return r.completed && (r.status == 2 || (r.ataOut[AtaRegisters::Command] & 0x01) != 0);
+    });
+    EXPECT_TRUE(refused) << "the request completed and the device refused it";
+    EXPECT_FALSE(state.EventStates[0].stopRequested);
+  }
+  EXPECT_TRUE(dialogs.shown.empty());
+}
+
+// The box that says so is the command set's to show; the transport shows nothing.
+TEST_F(CommandSetTest, AnAtaRequestBlockThatCannotBeObtainedShowsTheMemoryMessage) {
+  Use(AtaPath());
+  transport.allocateBlock = [](std::size_t) { return std::unique_ptr<std::uint8_t[]>(); };
+  std::vector<std::uint8_t> buffer(0x1000);
+  const struct {
+    const char* name;
+    std::function<bool()> run;
+    std::string status;
+  } cases[] = {
+      {"read", [&] { return commands.ReadSpi(0x10000, 0x1000, buffer); }, "VU command 0x88 FEA 03 Error"},
+      {"upgrade mode", [&] { return commands.SetControllerMode(ControllerMode::UpgradeModeEnter); },
+       "VU command 0x88 FEA 11 Error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    dialogs.shown.clear();
+    status.clear();
+    EXPECT_FALSE(c.run());
+    EXPECT_THAT(dialogs.shown, ElementsAre(SystemMessage("Menory Alloc Error!!")));
+    EXPECT_THAT(status, ElementsAre(c.status));
+  }
+  EXPECT_TRUE(Sent().empty());
+}
+
+TEST_F(CommandSetTest, ABufferShorterThanItsStepsIsRefusedBeforeAnythingIsSent) {
+  Use(MailboxPath());
+  std::vector<std::uint8_t> buffer(0x1000);
+  const std::span<std::uint8_t> span(buffer);
+  const std::function<bool()> operations[] = {
+      [&] { return commands.ReadSpi(0, 0x1000, span.first(0xFFF)); },
+      [&] { return commands.ReadSpi(0, 0x300, span.first(0x300)); },  // the second step reads 512
+      [&] { return commands.WriteSpi(0, 0x1000, span.first(0xF00)); },
+      [&] { return commands.WriteSpi(0, 0x80, span.first(0x80)); },  // a page is 256 bytes
+      [&] { return commands.ReadSpiRecord(span.first(511)); },
+  };
+  for (const auto& operation : operations) EXPECT_FALSE(operation());
+  EXPECT_TRUE(world.RawLog(kDrive).empty());
+}
+
 TEST_F(CommandSetTest, AFailedAccessBeginSendsNoEndAndAFailedUnlockDoes) {
   using namespace ControllerMode;
   Use(MailboxPath());
   const std::vector<std::uint8_t> page(256, 0);
   random.queued = {10};  // SpiAccessBegin to sector 13
   world.FailNext(kDrive, RequestMatch::ScsiAt(0x2A, 13));
-  EXPECT_FALSE(commands.WriteSpi(0, 256, page.data()));
+  EXPECT_FALSE(commands.WriteSpi(0, 256, page));
   EXPECT_EQ(status.back(), "Write Error at Sec_CNT=1 LBA=13");
   EXPECT_THAT(Modes(), ElementsAre());
   EXPECT_EQ(Sent().size(), 1u);
@@ -354,7 +522,7 @@ TEST_F(CommandSetTest, AFailedAccessBeginSendsNoEndAndAFailedUnlockDoes) {
   world.ClearLogs();
   random.queued = {10, 20, 30};  // begin, unlock (fails), end
   world.FailNext(kDrive, RequestMatch::ScsiAt(0x2A, 23));
-  EXPECT_FALSE(commands.WriteSpi(0, 256, page.data()));
+  EXPECT_FALSE(commands.WriteSpi(0, 256, page));
   EXPECT_THAT(Modes(), ElementsAre(SpiAccessBegin, SpiAccessEnd));
   EXPECT_TRUE(Decoded(ControllerCommand::Kind::FlashProgram).empty());
 }
@@ -364,10 +532,10 @@ TEST_F(CommandSetTest, WithoutADeviceEveryCheckingOperationSaysSoAndSendsNothing
   state.DeviceCount = 0;
   std::vector<std::uint8_t> buffer(0x1000);
   const std::function<bool()> operations[] = {
-      [&] { return commands.ReadSpi(0, 0x1000, buffer.data()); },
-      [&] { return commands.WriteSpi(0, 0x1000, buffer.data()); },
+      [&] { return commands.ReadSpi(0, 0x1000, buffer); },
+      [&] { return commands.WriteSpi(0, 0x1000, buffer); },
       [&] { return commands.EraseSpi(0, 0x1000); },
-      [&] { return commands.ReadSpiRecord(buffer.data()); },
+      [&] { return commands.ReadSpiRecord(buffer); },
       [&] { return commands.WriteDeviceSettings(0, true, false); },
       [&] { return commands.SendScanCommand(0, ScanRequest{}); },
       [&] { return commands.SetControllerMode(ControllerMode::UpgradeModeEnter); },
@@ -386,8 +554,8 @@ TEST_F(CommandSetTest, WithoutAnUpgradeTargetTheFlashOperationsRefuse) {
   state.UpgradeSlot = kNoUpgradeSlot;
   std::vector<std::uint8_t> buffer(0x1000);
   const std::function<bool()> operations[] = {
-      [&] { return commands.ReadSpi(0, 0x1000, buffer.data()); },
-      [&] { return commands.WriteSpi(0, 0x1000, buffer.data()); },
+      [&] { return commands.ReadSpi(0, 0x1000, buffer); },
+      [&] { return commands.WriteSpi(0, 0x1000, buffer); },
       [&] { return commands.EraseSpi(0, 0x1000); },
       [&] { return commands.SetControllerMode(ControllerMode::UpgradeModeEnter); },
   };
@@ -416,7 +584,8 @@ TEST_F(CommandSetTest, ModeChangesFollowThePathOfTheAddressedDevice) {
 
   // On the mailbox path unknown codes are refused before anything is sent.
   Use(MailboxPath());
-  for (std::uint8_t code : {0x12, 0x1F, 0x90}) EXPECT_FALSE(commands.SetControllerMode(code)) << int(code);
+  for (const int code : {0x12, 0x1F, 0x90})
+    EXPECT_FALSE(commands.SetControllerMode(static_cast<std::uint8_t>(code))) << code;
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(commands.SetControllerMode(ControllerMode::UpgradeModeEnter));
   EXPECT_TRUE(world.Flags(kDrive).upgradeMode);
@@ -447,7 +616,7 @@ TEST_F(CommandSetTest, SumsCountThePayloadOnly) {
 TEST_F(CommandSetTest, TheCommandSectorKeepsWhatEarlierCommandsLeftInIt) {
   Use(MailboxPath());
   const std::vector<std::uint8_t> page = Noise(256, 7);
-  ASSERT_TRUE(commands.WriteSpi(0x20000, 256, page.data()));
+  ASSERT_TRUE(commands.WriteSpi(0x20000, 256, page));
   world.ClearLogs();
   ASSERT_TRUE(commands.WriteDeviceSettings(0, true, true));
   const std::vector<sim::RawRequest> sent = Sent();
@@ -528,7 +697,7 @@ TEST_F(CommandSetTest, AFlashOperationRefusesToStartInsideAnother) {
                                    },
                                    {}});
   self = &outer;
-  EXPECT_TRUE(outer.ReadSpi(0x10000, 0x1000, buffer.data()));
+  EXPECT_TRUE(outer.ReadSpi(0x10000, 0x1000, buffer));
   EXPECT_FALSE(nested);
   EXPECT_FALSE(outer.FlashOperationRunning());
 }

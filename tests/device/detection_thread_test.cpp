@@ -4,13 +4,12 @@
 
 #include <atomic>
 
-#include "shell/request_flags.h"
 #include "device/discovery.h"
 #include "device/drive_detect_thread.h"
 #include "raid/raid_thread.h"
+#include "shell/request_flags.h"
 #include "sim/sim_world.h"
 #include "support/fakes.h"
-#include "support/scripted_dialogs.h"
 #include "support/wait.h"
 
 namespace caspira {
@@ -19,8 +18,7 @@ namespace {
 TEST(DetectionThreadTest, RunsDetectionsWhileTheWindowThreadUsesTheSameDisks) {
   testing::FakeClock clock;
   sim::SimWorld world(clock);
-  testing::ScriptedDialogs dialogs;
-  Transport transport{world, dialogs};
+  Transport transport{world};
   world.AddDisk(0);
   sim::EnclosureConfig sata;
   world.AddEnclosure(1, sata);
@@ -50,7 +48,7 @@ TEST(DetectionThreadTest, RunsDetectionsWhileTheWindowThreadUsesTheSameDisks) {
     ASSERT_TRUE(testing::WaitFor([&] {
       DeviceHandle handle = OpenDevice(transport, 1);
       Sector sector{};
-      EXPECT_TRUE(ReadSectors(handle, 33, 1, sector.data()));
+      EXPECT_TRUE(ReadSectors(handle, 33, 1, sector));
       return done.load();
     }));
     done = false;

@@ -31,11 +31,19 @@ struct RecordedAta {
   bool dataPointerGiven;
 };
 
-// What a scripted device does with one request: fill the data, set registers, succeed or not.
+// What a scripted device does with one request: fill the data, set registers and status,
+// complete it or not.
 struct ScriptedAnswer {
-  bool ok = true;
+  bool ok = true;                            // the host completed the request
   std::vector<std::uint8_t> data;            // copied into the request's data buffer
-  std::optional<AtaRegisters> registersOut;  // ATA: registers handed back
+  std::optional<AtaRegisters> registersOut;  // ATA: registers handed back (their status decides)
+  // SCSI: what the device answered.
+  std::uint8_t status = 0;
+  std::vector<std::uint8_t> sense;
+  std::uint32_t residual = 0;
+  // Why the host did not complete it.
+  HostFailure failure = HostFailure::Transport;
+  int osError = 0;
 };
 
 class ScriptedDevice final : public BlockDevice {
@@ -63,13 +71,26 @@ class ScriptedDevice final : public BlockDevice {
     if (request.direction == DataDirection::In && request.data != nullptr)
       std::copy_n(answer.data.begin(), std::min<std::size_t>(answer.data.size(), request.transferLength),
                   request.data);
+    request.status = answer.status;
+    request.senseLength = static_cast<std::uint8_t>(std::min(answer.sense.size(), request.sense.size()));
+    std::copy_n(answer.sense.begin(), request.senseLength, request.sense.begin());
+    request.residual = answer.residual;
+    request.failure = answer.failure;
+    request.osError = answer.osError;
     return answer.ok;
   }
 
   bool ExecuteAta(AtaRequest& request) override {
     log_->ata.push_back({request.registers, request.sectors, request.data != nullptr});
     const ScriptedAnswer answer = Next();
-    if (answer.registersOut) request.registers = *answer.registersOut;
+    // Without registers handed back the command succeeded.
+    request.completion = AtaCompletion::Succeeded;
+    if (answer.registersOut) {
+      request.registers = *answer.registersOut;
+      request.completion = AtaCompletion::FromStatus;
+    }
+    request.failure = answer.failure;
+    request.osError = answer.osError;
     if (request.data != nullptr)
       std::copy_n(answer.data.begin(),
                   std::min<std::size_t>(answer.data.size(), request.sectors * kSectorSize), request.data);

@@ -27,46 +27,67 @@ class SgDevice final : public BlockDevice {
   DeviceIdentity Identity() const override { return identity_; }
 
   bool ExecuteScsi(ScsiRequest& request) override {
-    if (!guard_->AllowScsi(identity_, request)) return false;
+    if (!guard_->AllowScsi(identity_, request)) return Refuse(request, EPERM);
     std::array<std::uint8_t, lb::kSenseAreaSize> sense{};
-    lb::SgOutcome outcome;
-    return Send(request, sense, outcome) && lb::RequestCompleted(outcome);
+    const std::optional<lb::SgOutcome> outcome = Send(request, sense);
+    return outcome && lb::RequestCompleted(*outcome);
   }
 
   bool ExecuteAta(AtaRequest& request) override {
-    if (!guard_->AllowAta(identity_, request)) return false;
+    if (!guard_->AllowAta(identity_, request)) return Refuse(request, EPERM);
     auto passThrough = lb::BuildAtaPassThrough(request);
-    if (!passThrough) return false;
+    if (!passThrough) return Refuse(request, EINVAL);
     std::array<std::uint8_t, lb::kSenseAreaSize> sense{};
-    lb::SgOutcome outcome;
-    if (!Send(passThrough->scsi, sense, outcome)) return false;
-    const lb::AtaOutcome result = lb::JudgeAta(*passThrough, outcome);
-    if (result.registers) request.registers = *result.registers;
-    return result.ok;
+    const std::optional<lb::SgOutcome> outcome = Send(passThrough->scsi, sense);
+    if (!outcome || !lb::RequestCompleted(*outcome)) {
+      request.failure = passThrough->scsi.failure;
+      request.osError = passThrough->scsi.osError;
+      return false;
+    }
+    // The device's register image, when it sent one, is its word on the command; without
+    // one the pass-through's own status tells.
+    const lb::AtaOutcome result = lb::JudgeAta(*passThrough, *outcome);
+    if (result.registers) {
+      request.registers = *result.registers;
+      request.completion = AtaCompletion::FromStatus;
+    } else {
+      request.completion = result.ok ? AtaCompletion::Succeeded : AtaCompletion::Failed;
+    }
+    return true;
   }
 
  private:
-  // Sends one request and fills its status and sense; false when it could not be sent.
-  bool Send(ScsiRequest& request, std::array<std::uint8_t, lb::kSenseAreaSize>& sense,
-            lb::SgOutcome& outcome) {
+  // A request the host itself will not send (the interlock, or one it cannot express).
+  template <typename Request>
+  static bool Refuse(Request& request, int error) {
+    request.failure = HostFailure::System;
+    request.osError = error;
+    return false;
+  }
+
+  // Sends one request and fills what the kernel reported into it (status, sense and
+  // residual, or why the host did not complete it); nothing when it could not be sent.
+  std::optional<lb::SgOutcome> Send(ScsiRequest& request,
+                                    std::array<std::uint8_t, lb::kSenseAreaSize>& sense) {
     sg_io_hdr_t header{};
-    if (!lb::BuildSgIoHeader(request, sense, header)) return false;
+    if (!lb::BuildSgIoHeader(request, sense, header)) {
+      Refuse(request, EINVAL);
+      return std::nullopt;
+    }
     // Bytes the device does not return read as zero, never as what the buffer held before.
     if (request.direction == DataDirection::In) std::memset(request.data, 0, request.transferLength);
+    lb::SgOutcome outcome;
     outcome.ioctlResult = io_->SgIo(fd_, header);
-    request.status = 0;
-    request.senseLength = 0;
-    request.sense.fill(0);
-    if (outcome.ioctlResult != 0) return true;
-    outcome.status = header.status;
-    outcome.hostStatus = header.host_status;
-    outcome.driverStatus = header.driver_status;
-    const std::size_t senseLength = std::min<std::size_t>(header.sb_len_wr, sense.size());
-    outcome.sense = std::span<const std::uint8_t>(sense.data(), senseLength);
-    request.status = header.status;
-    std::copy_n(sense.begin(), std::min(senseLength, request.sense.size()), request.sense.begin());
-    request.senseLength = static_cast<std::uint8_t>(std::min(senseLength, request.sense.size()));
-    return true;
+    if (outcome.ioctlResult == 0) {
+      outcome.status = header.status;
+      outcome.hostStatus = header.host_status;
+      outcome.driverStatus = header.driver_status;
+      outcome.residual = header.resid;
+      const std::size_t senseLength = std::min<std::size_t>(header.sb_len_wr, sense.size());
+      outcome.sense = std::span<const std::uint8_t>(sense.data(), senseLength);
+    }
+    lb::FillCompletion(outcome, request);
+    return outcome;
   }
 
   std::shared_ptr<lb::KernelIo> io_;

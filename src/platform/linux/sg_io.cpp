@@ -54,6 +54,23 @@ bool RequestCompleted(const SgOutcome& outcome) {
   return driverCode == 0 || driverCode == kDriverSense;
 }
 
+void FillCompletion(const SgOutcome& outcome, ScsiRequest& request) {
+  request.status = outcome.status;
+  const std::size_t senseLength = std::min(outcome.sense.size(), request.sense.size());
+  request.sense.fill(0);
+  std::copy_n(outcome.sense.begin(), senseLength, request.sense.begin());
+  request.senseLength = static_cast<std::uint8_t>(senseLength);
+  const auto residual = static_cast<std::uint32_t>(std::max(outcome.residual, 0));
+  request.residual = std::min(residual, request.transferLength);
+  request.osError = 0;
+  if (outcome.ioctlResult != 0) {
+    request.failure = HostFailure::System;
+    request.osError = -outcome.ioctlResult;
+  } else if (!RequestCompleted(outcome)) {
+    request.failure = HostFailure::Transport;
+  }
+}
+
 std::optional<AtaPassThrough> BuildAtaPassThrough(const AtaRequest& request) {
   if (request.sectors > 255) return std::nullopt;
   if (request.sectors != 0 && request.data == nullptr) return std::nullopt;

@@ -39,12 +39,19 @@ struct SgOutcome {
   std::uint16_t hostStatus = 0;
   std::uint16_t driverStatus = 0;
   std::span<const std::uint8_t> sense;  // the bytes the device wrote (sb_len_wr)
+  int residual = 0;                     // resid: bytes of the transfer not moved
 };
 
 // The host completed the request: the ioctl succeeded and neither the host adapter nor the
 // driver reports a transport failure (DRIVER_SENSE only says sense data is present). A
 // device that answers CHECK CONDITION has still completed the request.
 bool RequestCompleted(const SgOutcome& outcome);
+
+// Puts the outcome into `request`: the device's status, sense (at most the request's sense
+// area) and residual (within the transfer length); for a request the host did not complete,
+// why: a failed ioctl is the system's refusal with its errno, a host or driver failure the
+// transport's.
+void FillCompletion(const SgOutcome& outcome, ScsiRequest& request);
 
 // ATA PASS-THROUGH(16).
 inline constexpr std::uint8_t kOpAtaPassThrough16 = 0x85;
@@ -54,11 +61,6 @@ inline constexpr std::uint8_t kAtaProtocolPioDataIn = 4;
 inline constexpr std::uint8_t kAtaProtocolPioDataOut = 5;
 inline constexpr std::uint8_t kAtaVendorCommand = 0x88;
 inline constexpr std::uint32_t kAtaTimeoutSeconds = 10;
-
-// ATA status register bits that mean the command did not end well.
-inline constexpr std::uint8_t kAtaStatusBusy = 0x80;
-inline constexpr std::uint8_t kAtaStatusDeviceFault = 0x20;
-inline constexpr std::uint8_t kAtaStatusError = 0x01;
 
 // The SCSI request that carries one ATA command. A command with data (`sectors` > 0) goes as
 // PIO data-in with the sector count in the count field; one without data goes as non-data

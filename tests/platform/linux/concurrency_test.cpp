@@ -8,7 +8,6 @@
 #include "device/transport.h"
 #include "platform/linux/fake_kernel.h"
 #include "platform/linux/linux_host.h"
-#include "support/scripted_dialogs.h"
 
 namespace caspira {
 namespace {
@@ -20,8 +19,7 @@ TEST(LinuxHostThreads, IdentificationAndWritesRunTogetherWithoutLettingABadWrite
   auto kernel = std::make_shared<FakeKernel>();
   std::atomic<unsigned> reports{0};
   LinuxHost host({LinuxFixture("typical"), kernel, [&](const std::string&) { ++reports; }});
-  testing::ScriptedDialogs dialogs;
-  Transport transport{host, dialogs};
+  Transport transport{host};
   std::atomic<bool> identifying{true};
 
   std::thread detection([&] {
@@ -39,9 +37,9 @@ TEST(LinuxHostThreads, IdentificationAndWritesRunTogetherWithoutLettingABadWrite
     DeviceHandle enclosure = OpenDevice(transport, 1);
     DeviceHandle disk = OpenDevice(transport, 0);
     ASSERT_TRUE(enclosure && disk);
-    if (!WriteSectors(enclosure, 20, 1, sector.data())) ++refusedHere;  // before the first report
-    EXPECT_FALSE(WriteSectors(enclosure, 0, 1, sector.data()));
-    EXPECT_FALSE(WriteSectors(disk, 20, 1, sector.data()));
+    if (!WriteSectors(enclosure, 20, 1, sector)) ++refusedHere;  // before the first report
+    EXPECT_FALSE(WriteSectors(enclosure, 0, 1, sector));
+    EXPECT_FALSE(WriteSectors(disk, 20, 1, sector));
     refusedHere += 2;
   }
   detection.join();

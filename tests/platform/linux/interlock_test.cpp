@@ -17,7 +17,6 @@
 #include "device/transport.h"
 #include "platform/linux/fake_kernel.h"
 #include "platform/linux/linux_host.h"
-#include "support/scripted_dialogs.h"
 
 namespace caspira {
 namespace {
@@ -156,7 +155,7 @@ class HostInterlockTest : public ::testing::Test {
   bool Write(unsigned drive, std::uint32_t lba) {
     DeviceHandle handle = OpenDevice(transport, static_cast<std::uint8_t>(drive));
     std::vector<std::uint8_t> sector(512, 0x33);
-    return handle && WriteSectors(handle, lba, 1, sector.data());
+    return handle && WriteSectors(handle, lba, 1, sector);
   }
   // Unplugs sdb: sdc becomes drive 1.
   void UnplugSdb() { fs::remove_all(root / "sys/block/sdb"); }
@@ -165,8 +164,7 @@ class HostInterlockTest : public ::testing::Test {
   std::shared_ptr<FakeKernel> kernel = std::make_shared<FakeKernel>();
   std::vector<std::string> reported;
   LinuxHost host{{root, kernel, [this](const std::string& line) { reported.push_back(line); }}};
-  testing::ScriptedDialogs dialogs;
-  Transport transport{host, dialogs};
+  Transport transport{host};
 };
 
 TEST_F(HostInterlockTest, RefusesLbaZeroOnAnEnclosureWithoutSendingIt) {
@@ -190,9 +188,9 @@ TEST_F(HostInterlockTest, RefusesEveryWriteToADiskIdentificationDidNotReport) {
   AtaRegisters mode;
   mode.r = {0x11, 0, 0, 0, 0, 0xE0, 0x88};
   DeviceHandle disk0 = OpenDevice(transport, 0);
-  EXPECT_FALSE(SendAtaCommand(disk0, mode, nullptr, 0));
+  EXPECT_FALSE(SendAtaCommand(disk0, mode, {}, 0));
   std::vector<std::uint8_t> page(256);
-  EXPECT_FALSE(SendVendorCommand(disk0, VendorCommandKind::PageProgram, page.data(), 0x1000));
+  EXPECT_FALSE(SendVendorCommand(disk0, VendorCommandKind::PageProgram, page, 0x1000));
   EXPECT_TRUE(kernel->sent.empty());
   EXPECT_EQ(host.guard().RefusedCount(), 5u);
 
@@ -205,13 +203,13 @@ TEST_F(HostInterlockTest, NeverWritesThroughAVolume) {
   DeviceHandle volume = OpenVolume(transport, "sdb1");
   ASSERT_TRUE(volume);
   std::vector<std::uint8_t> sector(512);
-  EXPECT_FALSE(WriteSectors(volume, 20, 1, sector.data())) << "volume LBAs are not the disk's";
+  EXPECT_FALSE(WriteSectors(volume, 20, 1, sector)) << "volume LBAs are not the disk's";
   host.SetEnclosures({volume.device().Identity()}, {});
-  EXPECT_FALSE(WriteSectors(volume, 20, 1, sector.data())) << "not even when reported as an enclosure";
+  EXPECT_FALSE(WriteSectors(volume, 20, 1, sector)) << "not even when reported as an enclosure";
   Identify({2});  // sdc carries a filesystem on the whole disk
   DeviceHandle wholeDisk = OpenVolume(transport, "sdc");
   ASSERT_TRUE(wholeDisk);
-  EXPECT_FALSE(WriteSectors(wholeDisk, 20, 1, sector.data())) << "not even where it is the whole disk";
+  EXPECT_FALSE(WriteSectors(wholeDisk, 20, 1, sector)) << "not even where it is the whole disk";
   EXPECT_TRUE(Write(2, 20)) << "the disk itself is the enclosure";
   EXPECT_EQ(kernel->sent.size(), 1u);
   EXPECT_EQ(kernel->sent[0].node, "sg2");

@@ -12,7 +12,6 @@
 #include "device/transport.h"
 #include "platform/linux/fake_kernel.h"
 #include "platform/linux/linux_host.h"
-#include "support/scripted_dialogs.h"
 
 namespace caspira {
 namespace {
@@ -34,13 +33,12 @@ class PassThroughTest : public ::testing::Test {
   std::shared_ptr<FakeKernel> kernel = std::make_shared<FakeKernel>();
   std::vector<std::string> reported;
   LinuxHost host{{LinuxFixture("typical"), kernel, [this](const std::string& l) { reported.push_back(l); }}};
-  testing::ScriptedDialogs dialogs;
-  Transport transport{host, dialogs};
+  Transport transport{host};
 };
 
 struct HeaderCase {
   const char* name;
-  std::function<bool(DeviceHandle&, std::uint8_t*)> send;
+  std::function<RequestOutcome(DeviceHandle&, std::span<std::uint8_t>)> send;
   std::uint8_t shift;
   Bytes cdb;
   int direction;
@@ -51,10 +49,12 @@ struct HeaderCase {
 TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
   using K = VendorCommandKind;
   const auto vendor = [](K kind, std::uint32_t address) {
-    return [=](DeviceHandle& h, std::uint8_t* b) { return SendVendorCommand(h, kind, b, address); };
+    return [=](DeviceHandle& h, std::span<std::uint8_t> b) { return SendVendorCommand(h, kind, b, address); };
   };
   const auto ata = [](AtaRegisters regs, std::uint32_t sectors) {
-    return [=](DeviceHandle& h, std::uint8_t* b) mutable { return SendAtaCommand(h, regs, b, sectors); };
+    return [=](DeviceHandle& h, std::span<std::uint8_t> b) mutable {
+      return SendAtaCommand(h, regs, b, sectors);
+    };
   };
   AtaRegisters identify;
   identify[AtaRegisters::Device] = 0xE0;
@@ -67,11 +67,11 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
   const int in = SG_DXFER_FROM_DEV, out = SG_DXFER_TO_DEV, none = SG_DXFER_NONE;
   // clang-format off
   const std::vector<HeaderCase> cases = {
-      {"read", [](DeviceHandle& h, std::uint8_t* b) { return ReadSectors(h, 0x01020304, 1, b); }, 1,
+      {"read", [](DeviceHandle& h, std::span<std::uint8_t> b) { return ReadSectors(h, 0x01020304, 1, b); }, 1,
        {0x28, 0, 1, 2, 3, 4, 0, 0, 1, 0}, in, 512, 2000},
-      {"mailbox write", [](DeviceHandle& h, std::uint8_t* b) { return WriteSectors(h, 20, 1, b); }, 1,
+      {"mailbox write", [](DeviceHandle& h, std::span<std::uint8_t> b) { return WriteSectors(h, 20, 1, b); }, 1,
        {0x2A, 0, 0, 0, 0, 20, 0, 0, 1, 0}, out, 512, 2000},
-      {"inquiry, as six bytes", [](DeviceHandle& h, std::uint8_t* b) { return InquiryDevice(h, b); }, 1,
+      {"inquiry, as six bytes", [](DeviceHandle& h, std::span<std::uint8_t> b) { return InquiryDevice(h, b); }, 1,
        {0x12, 0, 0, 0, 0x24, 0}, in, 36, 200000},
       {"flash read, two prefixes", vendor(K::FlashRead, 0x012345), 0,
        {0xFE, 0xFE, 0x85, 0, 0x01, 0x23, 0x45, 0, 0, 0}, in, 512, 2000},
@@ -83,7 +83,7 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
        {0xFE, 0xFE, 0x81, 0, 0x00, 0x10, 0x00, 0, 0, 0}, in, 8, 2000},
       {"controller information", vendor(K::ControllerInfo, 0), 1,
        {0xFE, 0x8B, 0, 0, 0, 0, 0, 0, 0, 0}, in, 512, 2000},
-      {"vendor query", [](DeviceHandle& h, std::uint8_t* b) { return SendVendorQuery(h, 0x78, 20, b); }, 0,
+      {"vendor query", [](DeviceHandle& h, std::span<std::uint8_t> b) { return SendVendorQuery(h, 0x78, 20, b); }, 0,
        {0xFE, 0xFE, 0x78, 0, 0, 0, 0, 0, 0, 0}, in, 20, 2000},
       // ATA PASS-THROUGH(16): IDENTIFY as PIO data-in (protocol 4; T_DIR, BYT_BLOK, T_LENGTH 2; count 1).
       {"ATA identify", ata(identify, 1), 1,
@@ -102,7 +102,7 @@ TEST_F(PassThroughTest, EachOperationReachesTheScsiGenericNodeAsBuilt) {
     ASSERT_TRUE(handle);
     handle.vendorCdbShift = c.shift;
     std::vector<std::uint8_t> buffer(512, 0x5A);
-    c.send(handle, buffer.data());
+    static_cast<void>(c.send(handle, buffer));
     ASSERT_EQ(kernel->sent.size(), 1u);
     const FakeKernel::Sent& s = kernel->sent[0];
     EXPECT_EQ(s.node, "sg1");
@@ -179,12 +179,89 @@ TEST_F(PassThroughTest, MalformedRequestsAreNotSent) {
       read(10, DataDirection::None, 1, &byte),    // length without a data phase
       read(10, DataDirection::In, 0, &byte),      // data phase of no bytes
   };
-  for (ScsiRequest& r : requests) EXPECT_FALSE(device->ExecuteScsi(r));
+  for (ScsiRequest& r : requests) {
+    EXPECT_FALSE(device->ExecuteScsi(r));
+    EXPECT_EQ(r.failure, HostFailure::System);
+    EXPECT_EQ(r.osError, EINVAL);
+  }
   AtaRequest tooMany;
   tooMany.registers[AtaRegisters::Command] = 0xEC;
   tooMany.sectors = 1;  // no buffer
   EXPECT_FALSE(device->ExecuteAta(tooMany));
+  EXPECT_EQ(tooMany.failure, HostFailure::System);
   EXPECT_TRUE(kernel->sent.empty());
+}
+
+struct MappingCase {
+  const char* name;
+  FakeKernel::Answer answer;
+  bool completed;
+  HostFailure failure;  // when not completed
+  int osError;
+  std::uint32_t residual;
+  RequestCategory category;
+  std::optional<SenseCodes> sense;
+};
+
+// What the kernel reports in the sg_io_hdr (ioctl result, host, driver and device status,
+// sense, resid) reaches the request, and through it the transport's category.
+TEST_F(PassThroughTest, EachKernelCompletionReachesTheTransportAsItsCategory) {
+  const Bytes fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x24, 0x00};
+  const Bytes descriptor = {0x72, 0x05, 0x20, 0x00, 0, 0, 0, 0};
+  const Bytes recovered = {0x70, 0, 0x01, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x17, 0x01};
+  const std::uint8_t check = linux_backend::kStatusCheckCondition;
+  const std::uint16_t sense = linux_backend::kDriverSense;
+  const HostFailure lost = HostFailure::Transport, system = HostFailure::System;
+  using C = RequestCategory;
+  // clang-format off
+  const std::vector<MappingCase> cases = {
+      {"good, whole sector", {0, 0, 0, 0, {}, Bytes(512, 0x11)}, true, lost, 0, 0, C::Good, std::nullopt},
+      {"good, short of 12 bytes", {0, 0, 0, 0, {}, Bytes(500, 0x11)}, true, lost, 0, 12, C::Good, std::nullopt},
+      {"refused, fixed sense", {0, check, 0, sense, fixed, {}}, true, lost, 0, 512, C::DeviceStatus,
+       SenseCodes{0x05, 0x24, 0x00, false}},
+      {"refused, descriptor sense", {0, check, 0, sense, descriptor, {}}, true, lost, 0, 512,
+       C::DeviceStatus, SenseCodes{0x05, 0x20, 0x00, false}},
+      {"recovered", {0, check, 0, sense, recovered, Bytes(512, 0x11)}, true, lost, 0, 0, C::DeviceStatus,
+       SenseCodes{0x01, 0x17, 0x01, false}},
+      {"device busy", {0, 0x08, 0, 0, {}, {}}, true, lost, 0, 512, C::DeviceStatus, std::nullopt},
+      {"ioctl failed: device gone", {-ENODEV, 0, 0, 0, {}, {}}, false, system, ENODEV, 0, C::OsError,
+       std::nullopt},
+      {"ioctl failed: no rights", {-EACCES, 0, 0, 0, {}, {}}, false, system, EACCES, 0, C::OsError, std::nullopt},
+      {"host: no connect", {0, 0, 0x01, 0, {}, {}}, false, lost, 0, 512, C::TransportError, std::nullopt},
+      {"host: timeout", {0, 0, 0x03, 0, {}, {}}, false, lost, 0, 512, C::TransportError, std::nullopt},
+      {"driver: timeout", {0, 0, 0, 0x06, {}, {}}, false, lost, 0, 512, C::TransportError, std::nullopt},
+  };
+  // clang-format on
+  for (const MappingCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    kernel->answer = c.answer;
+    auto device = host.OpenPhysicalDrive(1);
+    std::vector<std::uint8_t> buffer(512);
+    ScsiRequest request;
+    const Cdb10 cdb = ReadWriteCdb(kOpRead10, 58, 1);
+    std::copy(cdb.begin(), cdb.end(), request.cdb.begin());
+    request.direction = DataDirection::In;
+    request.transferLength = 512;
+    request.data = buffer.data();
+    EXPECT_EQ(device->ExecuteScsi(request), c.completed);
+    if (!c.completed) {
+      EXPECT_EQ(request.failure, c.failure);
+    }
+    EXPECT_EQ(request.osError, c.osError);
+    EXPECT_EQ(request.residual, c.residual);
+
+    DeviceHandle handle = OpenDevice(transport, 1);
+    const RequestOutcome outcome = ReadSectors(handle, 58, 1, buffer);
+    EXPECT_EQ(outcome.category, c.category);
+    EXPECT_EQ(outcome.sense, c.sense);
+    EXPECT_EQ(outcome.osError, c.osError);
+  }
+
+  // The interlock's refusal is the system's.
+  DeviceHandle handle = OpenDevice(transport, 1);
+  const RequestOutcome refused = WriteSectors(handle, 0, 1, Bytes(512));
+  EXPECT_EQ(refused.category, RequestCategory::OsError);
+  EXPECT_EQ(refused.osError, EPERM);
 }
 
 struct CompletionCase {
@@ -285,7 +362,7 @@ struct AtaCase {
   const char* name;
   std::uint8_t command;
   FakeKernel::Answer answer;
-  bool ok;
+  RequestCategory category;
   std::array<std::uint8_t, 7> registersAfter;
   bool dataCopied;
 };
@@ -303,26 +380,27 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
   const Bytes sector(512, 0x33);
   const std::uint8_t check = linux_backend::kStatusCheckCondition;
   const std::uint16_t sense = linux_backend::kDriverSense;
+  using C = RequestCategory;
   // clang-format off
   const std::vector<AtaCase> cases = {
-      {"identify answered", 0xEC, {0, 0, 0, 0, {}, sector}, true, identifySent, true},
-      {"identify aborted by the drive", 0xEC, {0, check, 0, sense, image(0x04, 0x51), {}}, false,
+      {"identify answered", 0xEC, {0, 0, 0, 0, {}, sector}, C::Good, identifySent, true},
+      {"identify aborted by the drive", 0xEC, {0, check, 0, sense, image(0x04, 0x51), {}}, C::DeviceStatus,
        {0x04, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x51}, false},
-      {"identify refused by a bridge without pass-through", 0xEC, {0, check, 0, sense, illegal, {}}, false,
+      {"identify refused by a bridge without pass-through", 0xEC, {0, check, 0, sense, illegal, {}}, C::DeviceStatus,
        identifySent, false},
-      {"identify lost on the bus", 0xEC, {0, 0, 0x07, 0, {}, sector}, false, identifySent, false},
-      {"identify reported as a recovered error", 0xEC, {0, check, 0, sense, image(0x00, 0x50), sector}, true,
+      {"identify lost on the bus", 0xEC, {0, 0, 0x07, 0, {}, sector}, C::TransportError, identifySent, false},
+      {"identify reported as a recovered error", 0xEC, {0, check, 0, sense, image(0x00, 0x50), sector}, C::Good,
        {0x00, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x50}, true},
-      {"vendor command with its registers", 0x88, {0, check, 0, sense, image(0x00, 0x50), {}}, true,
+      {"vendor command with its registers", 0x88, {0, check, 0, sense, image(0x00, 0x50), {}}, C::Good,
        {0x00, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x50}, false},
       {"vendor command, registers in fixed sense", 0x88,
        {0, check, 0, sense, {0x70, 0, 0x01, 0x00, 0x50, 0xE0, 0x02, 0x0A, 0, 0x11, 0x22, 0x33, 0x00, 0x1D}, {}},
-       true, {0x00, 0x02, 0x11, 0x22, 0x33, 0xE0, 0x50}, false},
-      {"vendor command ending in error", 0x88, {0, check, 0, sense, image(0x04, 0x51), {}}, false,
+       C::Good, {0x00, 0x02, 0x11, 0x22, 0x33, 0xE0, 0x50}, false},
+      {"vendor command ending in error", 0x88, {0, check, 0, sense, image(0x04, 0x51), {}}, C::DeviceStatus,
        {0x04, 0x07, 0x45, 0x23, 0x01, 0xE0, 0x51}, false},
-      {"vendor command without a register image", 0x88, {0, 0, 0, 0, {}, {}}, false, vendorSent, false},
-      {"vendor command with foreign sense", 0x88, {0, check, 0, sense, illegal, {}}, false, vendorSent, false},
-      {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, false, vendorSent, false},
+      {"vendor command without a register image", 0x88, {0, 0, 0, 0, {}, {}}, C::DeviceStatus, vendorSent, false},
+      {"vendor command with foreign sense", 0x88, {0, check, 0, sense, illegal, {}}, C::DeviceStatus, vendorSent, false},
+      {"vendor command, ioctl failed", 0x88, {-EIO, 0, 0, 0, {}, {}}, C::OsError, vendorSent, false},
   };
   // clang-format on
   for (const AtaCase& c : cases) {
@@ -332,7 +410,7 @@ TEST_F(PassThroughTest, AtaCommandsSucceedOnlyWhenTheDeviceSaysSo) {
     AtaRegisters regs;
     regs.r = c.command == 0xEC ? identifySent : vendorSent;
     std::vector<std::uint8_t> buffer(512, 0x77);
-    EXPECT_EQ(SendAtaCommand(handle, regs, buffer.data(), c.command == 0xEC ? 1 : 0), c.ok);
+    EXPECT_EQ(SendAtaCommand(handle, regs, buffer, c.command == 0xEC ? 1 : 0).category, c.category);
     EXPECT_EQ(regs.r, c.registersAfter);
     EXPECT_EQ(buffer == sector, c.dataCopied);
     if (!c.dataCopied) {
