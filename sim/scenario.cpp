@@ -567,6 +567,19 @@ Apply ParseFailEvery(Args& a) {
   return Always([drive = a.drive, match](SimWorld& world) { world.FailEvery(drive, match); });
 }
 
+Apply ParseRefuseNext(Args& a) {
+  std::optional<unsigned> count;
+  const RequestMatch match = Match(a.w, count, true);
+  const unsigned n = count.value_or(1);
+  return Always([drive = a.drive, match, n](SimWorld& world) { world.RefuseNext(drive, match, n); });
+}
+
+Apply ParseRefuseEvery(Args& a) {
+  std::optional<unsigned> count;
+  const RequestMatch match = Match(a.w, count, false);
+  return Always([drive = a.drive, match](SimWorld& world) { world.RefuseEvery(drive, match); });
+}
+
 Apply ParseDelay(Args& a) {
   const std::string word = a.w.Next("a delay in milliseconds");
   std::string digits = word;
@@ -652,6 +665,8 @@ constexpr Statement kStatements[] = {
     // Faults.
     {"fail-next", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseFailNext},
     {"fail-every", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseFailEvery},
+    {"refuse-next", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseRefuseNext},
+    {"refuse-every", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseRefuseEvery},
     {"delay", Target::Drive, Leading::DriveOnly, Rest::Handler, ParseDelay},
     {"corrupt-record", Target::Enclosure, Leading::DriveOnly, Rest::Handler, ParseCorruptRecord},
     {"stuck-bit", Target::Enclosure, Leading::DriveOnly, Rest::Handler, ParseStuckBit},

@@ -275,13 +275,14 @@ void SimWorld::Notify() {
 
 // ---- requests ----
 
-bool SimWorld::TakeFault(Drive& drive, const RawRequest& entry) {
+std::optional<SimWorld::Fault> SimWorld::TakeFault(Drive& drive, const RawRequest& entry) {
   for (auto it = drive.faults.begin(); it != drive.faults.end(); ++it) {
     if (!Matches(it->match, entry)) continue;
+    const Fault fault = *it;
     if (it->remaining && --*it->remaining == 0) drive.faults.erase(it);
-    return true;
+    return fault;
   }
-  return false;
+  return std::nullopt;
 }
 
 std::optional<std::chrono::milliseconds> SimWorld::TakeDelay(Drive& drive) {
@@ -296,9 +297,9 @@ void SimWorld::Record(Drive& drive, RawRequest entry) {
   drive.raw.push_back(std::move(entry));
 }
 
-template <typename Run>
+template <typename Run, typename Refuse>
 bool SimWorld::Execute(unsigned drive, std::uint64_t generation, RawRequest entry, const char* refusal,
-                       std::chrono::milliseconds timeout, Run&& run) {
+                       std::chrono::milliseconds timeout, Run&& run, Refuse&& refuse) {
   std::optional<std::chrono::milliseconds> delay;
   {
     std::lock_guard lock(mutex_);
@@ -309,7 +310,15 @@ bool SimWorld::Execute(unsigned drive, std::uint64_t generation, RawRequest entr
       entry.note = "the device is gone";
     } else if (refusal != nullptr) {
       entry.note = refusal;
-    } else if (TakeFault(d, entry)) {
+    } else if (const auto fault = TakeFault(d, entry)) {
+      if (fault->refuse) {
+        // The device got the request and said no: the host completed it.
+        refuse(entry);
+        entry.completed = true;
+        entry.note = "fault: refused by the device";
+        Record(d, std::move(entry));
+        return true;
+      }
       entry.note = "fault: request failed";
     } else {
       delay = TakeDelay(d);
@@ -376,15 +385,29 @@ bool SimWorld::ExecuteScsi(unsigned drive, std::uint64_t generation, const std::
                             : nullptr;
   const auto timeout =
       request.timeoutSeconds == 0 ? kDefaultScsiTimeout : std::chrono::seconds(request.timeoutSeconds);
-  return Execute(drive, generation, std::move(entry), refusal, timeout,
-                 [&request](SimDevice& device, Work& work, RawRequest& logged) {
-                   request.status = scsi::kGood;
-                   request.senseLength = 0;
-                   const bool completed = device.Scsi(request, work);
-                   logged.status = request.status;
-                   logged.senseKey = request.senseLength > 2 ? request.sense[2] & 0x0F : 0;
-                   return completed;
-                 });
+  return Execute(
+      drive, generation, std::move(entry), refusal, timeout,
+      [&request](SimDevice& device, Work& work, RawRequest& logged) {
+        request.status = scsi::kGood;
+        request.senseLength = 0;
+        const bool completed = device.Scsi(request, work);
+        logged.status = request.status;
+        logged.senseKey = request.senseLength > 2 ? request.sense[2] & 0x0F : 0;
+        return completed;
+      },
+      [&request](RawRequest& logged) {
+        // CHECK CONDITION, fixed-format sense: ILLEGAL REQUEST, invalid field in CDB.
+        request.status = scsi::kCheckCondition;
+        request.sense.fill(0);
+        request.sense[0] = 0x70;
+        request.sense[2] = 0x05;
+        request.sense[7] = 10;
+        request.sense[12] = 0x24;
+        request.senseLength = 18;
+        request.residual = request.transferLength;
+        logged.status = request.status;
+        logged.senseKey = 0x05;
+      });
 }
 
 bool SimWorld::ExecuteAta(unsigned drive, std::uint64_t generation, const std::string& volume,
@@ -395,12 +418,20 @@ bool SimWorld::ExecuteAta(unsigned drive, std::uint64_t generation, const std::s
   entry.volume = volume;
   entry.ataIn = request.registers;
   entry.sectors = request.sectors;
-  return Execute(drive, generation, std::move(entry), nullptr, kAtaTimeout,
-                 [&request](SimDevice& device, Work& work, RawRequest& logged) {
-                   const bool completed = device.Ata(request, work);
-                   logged.ataOut = request.registers;
-                   return completed;
-                 });
+  return Execute(
+      drive, generation, std::move(entry), nullptr, kAtaTimeout,
+      [&request](SimDevice& device, Work& work, RawRequest& logged) {
+        const bool completed = device.Ata(request, work);
+        logged.ataOut = request.registers;
+        return completed;
+      },
+      [&request](RawRequest& logged) {
+        // Aborted: ERR and DRDY in the status register, ABRT in the error register.
+        request.registers[AtaRegisters::Features] = 0x04;
+        request.registers[AtaRegisters::Command] = 0x51;
+        request.completion = AtaCompletion::FromStatus;
+        logged.ataOut = request.registers;
+      });
 }
 
 // ---- building ----
@@ -512,6 +543,17 @@ void SimWorld::FailNext(unsigned drive, RequestMatch match, unsigned count) {
 void SimWorld::FailEvery(unsigned drive, RequestMatch match) {
   std::lock_guard lock(mutex_);
   DriveAt(drive).faults.push_back({match, std::nullopt});
+}
+
+void SimWorld::RefuseNext(unsigned drive, RequestMatch match, unsigned count) {
+  if (count == 0) return;
+  std::lock_guard lock(mutex_);
+  DriveAt(drive).faults.push_back({match, count, true});
+}
+
+void SimWorld::RefuseEvery(unsigned drive, RequestMatch match) {
+  std::lock_guard lock(mutex_);
+  DriveAt(drive).faults.push_back({match, std::nullopt, true});
 }
 
 void SimWorld::Delay(unsigned drive, std::chrono::milliseconds delay, std::optional<unsigned> count) {

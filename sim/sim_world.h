@@ -72,6 +72,11 @@ class SimWorld final : public DeviceHost {
   // Faults. Each names the drive it affects.
   void FailNext(unsigned drive, RequestMatch match, unsigned count = 1);
   void FailEvery(unsigned drive, RequestMatch match);
+  // The next n (or every) matching requests reach the device and are refused by it: SCSI
+  // requests end in CHECK CONDITION with ILLEGAL REQUEST sense, ATA commands are aborted.
+  // The host completes them; nothing else happens on the device.
+  void RefuseNext(unsigned drive, RequestMatch match, unsigned count = 1);
+  void RefuseEvery(unsigned drive, RequestMatch match);
   // Holds requests back for `delay` (really sleeping); a delay as long as the request's
   // timeout makes it fail. No count: every request until cleared.
   void Delay(unsigned drive, std::chrono::milliseconds delay, std::optional<unsigned> count = std::nullopt);
@@ -122,6 +127,7 @@ class SimWorld final : public DeviceHost {
   struct Fault {
     RequestMatch match;
     std::optional<unsigned> remaining;
+    bool refuse = false;  // the device answers with an error instead of the host failing
   };
   struct DelayFault {
     std::chrono::milliseconds delay{0};
@@ -149,9 +155,9 @@ class SimWorld final : public DeviceHost {
 
   // The path every request takes: the device still there, the host's own refusal, faults
   // and delays, the device itself, the log entry, then the latency model's pause.
-  template <typename Run>
+  template <typename Run, typename Refuse>
   bool Execute(unsigned drive, std::uint64_t generation, RawRequest entry, const char* refusal,
-               std::chrono::milliseconds timeout, Run&& run);
+               std::chrono::milliseconds timeout, Run&& run, Refuse&& refuse);
   bool ExecuteScsi(unsigned drive, std::uint64_t generation, const std::string& volume, ScsiRequest& request);
   bool ExecuteAta(unsigned drive, std::uint64_t generation, const std::string& volume, AtaRequest& request);
   void AdvanceLocked();
@@ -163,7 +169,8 @@ class SimWorld final : public DeviceHost {
   auto OnEnclosure(unsigned drive, F&& f);
   void Install(unsigned drive, Drive::Kind kind, std::unique_ptr<SimDevice> device);
   bool Usable(const Drive& drive, std::uint64_t generation) const;
-  bool TakeFault(Drive& drive, const RawRequest& entry);
+  // The first fault matching the request, used up by one; nothing when none matches.
+  std::optional<Fault> TakeFault(Drive& drive, const RawRequest& entry);
   std::optional<std::chrono::milliseconds> TakeDelay(Drive& drive);
   void Record(Drive& drive, RawRequest entry);
   void Notify();

@@ -78,6 +78,28 @@ TEST_F(SimTest, FailedRequestsLeaveTheControllerAndTheBufferAlone) {
   EXPECT_EQ(ReadLba(*device, 33).data, Bytes(512, 0xEE));
 }
 
+TEST_F(SimTest, RefusalsCompleteWithTheDevicesErrorAndChangeNothing) {
+  world.AddEnclosure(1, Sata());
+  auto device = Open(1);
+  world.RefuseNext(1, RequestMatch::Scsi(0x2A));
+  CommandSector begin(0x03, 1);
+  const auto write = WriteLba(*device, 20, begin.Sum().bytes);
+  EXPECT_TRUE(write.completed) << "the host delivered it";
+  EXPECT_EQ(write.status, 0x02);
+  EXPECT_EQ(write.senseKey, 0x05);
+  EXPECT_FALSE(world.Flags(1).spiAccessOpen) << "the controller did not act on it";
+  EXPECT_EQ(world.RawLog(1).back().note, "fault: refused by the device");
+
+  world.RefuseEvery(1, RequestMatch::Ata(0x88));
+  for (int i = 0; i < 2; ++i) {
+    const auto ata = SendAta(*device, Registers(0x88, 0x03), 0);
+    EXPECT_TRUE(ata.completed);
+    EXPECT_EQ(ata.registers[AtaRegisters::Command], 0x51) << "ERR in the status register";
+    EXPECT_EQ(ata.registers[AtaRegisters::Features], 0x04) << "ABRT in the error register";
+  }
+  EXPECT_EQ(ReadLba(*device, 33).status, 0) << "other requests are answered";
+}
+
 TEST_F(SimTest, OpenFaultsAndFailingEverything) {
   world.AddDisk(0);
   world.FailNext(0, RequestMatch::Open(), 1);
