@@ -100,6 +100,7 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
   for (int slot = 0; slot < kShownDevices; ++slot)
     connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this,
             [this, slot] { DeviceCheckBoxClick(slot); });
+  CreateFirmwareControls();
   FormCreate();
 }
 

@@ -97,44 +97,10 @@ TEST_F(FirmwareLoaderTest, AFileThatDoesNotOpenSaysSo) {
   }
 }
 
-// A file whose byte at `bad` fails to read the first `failures` times it is asked for.
-class FlakyFile final : public FirmwareFile {
- public:
-  FlakyFile(std::vector<std::uint8_t> bytes, std::uint64_t bad, int failures, std::uint64_t size = 0,
-            int* reads = nullptr)
-      : bytes_(std::move(bytes)),
-        bad_(bad),
-        failures_(failures),
-        size_(size != 0 ? size : bytes_.size()),
-        reads_(reads) {}
-
-  std::uint64_t Size() override { return size_; }
-  std::size_t ReadAt(std::uint64_t position, std::span<std::uint8_t> into) override {
-    if (reads_ != nullptr) ++*reads_;
-    std::size_t n = 0;
-    while (n < into.size() && position + n < bytes_.size()) {
-      if (position + n == bad_ && failures_ > 0) {
-        --failures_;
-        break;
-      }
-      into[n] = bytes_[position + n];
-      ++n;
-    }
-    return n;
-  }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-  std::uint64_t bad_;
-  int failures_;
-  std::uint64_t size_;
-  int* reads_;
-};
-
 TEST_F(FirmwareLoaderTest, AByteThatFailsIsReadAgainWithAWarningEachTime) {
   const std::vector<std::uint8_t> image = testing::MakeFirmwareImage();
   const FirmwareLoad load = Load("flaky.bin", [&](const std::string&) {
-    return std::make_unique<FlakyFile>(image, 70000, kByteReadAttempts - 1);
+    return std::make_unique<testing::FlakyFirmwareFile>(image, 70000, kByteReadAttempts - 1);
   });
   EXPECT_THAT(shown, ElementsAre(ReadWarning(70000), ReadWarning(70000)));
   EXPECT_EQ(load.image, image);
@@ -145,8 +111,9 @@ TEST_F(FirmwareLoaderTest, AByteThatFailsIsReadAgainWithAWarningEachTime) {
 // load gives up, says where, and leaves no image.
 TEST_F(FirmwareLoaderTest, AByteThatNeverReadsEndsTheLoadWithNoImage) {
   const std::vector<std::uint8_t> image = testing::MakeFirmwareImage();
-  const FirmwareLoad load =
-      Load("bad.bin", [&](const std::string&) { return std::make_unique<FlakyFile>(image, 300000, 1000); });
+  const FirmwareLoad load = Load("bad.bin", [&](const std::string&) {
+    return std::make_unique<testing::FlakyFirmwareFile>(image, 300000, 1000);
+  });
   ASSERT_EQ(shown.size(), static_cast<std::size_t>(kByteReadAttempts) + 1);
   for (int i = 0; i < kByteReadAttempts; ++i)
     EXPECT_EQ(shown[static_cast<std::size_t>(i)], ReadWarning(300000));
@@ -160,7 +127,7 @@ TEST_F(FirmwareLoaderTest, AByteThatNeverReadsEndsTheLoadWithNoImage) {
 TEST_F(FirmwareLoaderTest, AFileThatEndsEarlierThanItsSizeCountsAsUnreadable) {
   const std::vector<std::uint8_t> image = testing::MakeFirmwareImage();
   const FirmwareLoad load = Load("shrunk.bin", [&](const std::string&) {
-    return std::make_unique<FlakyFile>(image, 0, 0, image.size() + 10);
+    return std::make_unique<testing::FlakyFirmwareFile>(image, 0, 0, image.size() + 10);
   });
   EXPECT_EQ(shown.front(), ReadWarning(image.size()));
   EXPECT_TRUE(load.image.empty());
@@ -169,7 +136,8 @@ TEST_F(FirmwareLoaderTest, AFileThatEndsEarlierThanItsSizeCountsAsUnreadable) {
 TEST_F(FirmwareLoaderTest, AFileLargerThanAnyFlashIsNotRead) {
   int reads = 0;
   const FirmwareLoad load = Load("huge.bin", [&](const std::string&) {
-    return std::make_unique<FlakyFile>(std::vector<std::uint8_t>{}, 0, 0, kMaxFirmwareImageSize + 1, &reads);
+    return std::make_unique<testing::FlakyFirmwareFile>(std::vector<std::uint8_t>{}, 0, 0,
+                                                        kMaxFirmwareImageSize + 1, &reads);
   });
   EXPECT_THAT(shown, ElementsAre(kNotCorrect));
   EXPECT_EQ(reads, 0);

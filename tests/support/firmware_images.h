@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "firmware/firmware_loader.h"
+
 namespace caspira::testing {
 
 // An image as the builder lays it out: "FIPS" and the record offset 0x78000 in the boot
@@ -44,5 +46,40 @@ inline std::uint32_t SumOf(const std::vector<std::uint8_t>& bytes) {
   for (std::uint8_t b : bytes) sum += b;
   return sum;
 }
+
+// A file whose byte at `bad` fails to read the first `failures` times it is asked for; it
+// claims `size` bytes when given one.
+class FlakyFirmwareFile final : public FirmwareFile {
+ public:
+  FlakyFirmwareFile(std::vector<std::uint8_t> bytes, std::uint64_t bad, int failures, std::uint64_t size = 0,
+                    int* reads = nullptr)
+      : bytes_(std::move(bytes)),
+        bad_(bad),
+        failures_(failures),
+        size_(size != 0 ? size : bytes_.size()),
+        reads_(reads) {}
+
+  std::uint64_t Size() override { return size_; }
+  std::size_t ReadAt(std::uint64_t position, std::span<std::uint8_t> into) override {
+    if (reads_ != nullptr) ++*reads_;
+    std::size_t n = 0;
+    while (n < into.size() && position + n < bytes_.size()) {
+      if (position + n == bad_ && failures_ > 0) {
+        --failures_;
+        break;
+      }
+      into[n] = bytes_[position + n];
+      ++n;
+    }
+    return n;
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::uint64_t bad_;
+  int failures_;
+  std::uint64_t size_;
+  int* reads_;
+};
 
 }  // namespace caspira::testing
