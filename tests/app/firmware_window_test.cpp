@@ -179,6 +179,7 @@ TEST_F(FirmwareWindowTest, StartUpgradeWritesTheChosenFlashSizeAndShutsOtherActi
     QString title, caption;
     std::int32_t upgradeSlot = 0;
     bool busy = false;
+    bool barFollowsProgress = false;
   } seen;
   const std::size_t dialogsBefore = dialogs.openOptions.size();
   bool gotoOpened = false;
@@ -186,6 +187,8 @@ TEST_F(FirmwareWindowTest, StartUpgradeWritesTheChosenFlashSizeAndShutsOtherActi
     if (f.state().ProgressCount < 100) return false;
     seen = {!f.Panel1->isHidden(),   f.Timer1->isActive(),  f.Label12->text(),
             f.Panel1Caption->text(), f.state().UpgradeSlot, f.state().OperationBusy};
+    f.Timer1Timer();
+    seen.barFollowsProgress = f.ProgressBar1->value() == f.state().ProgressCount;
     // Everything else the user could start now does nothing.
     dialogs.openAnswers.push_back({dir / "image.bin"});
     f.BitBtn1->click();
@@ -210,6 +213,7 @@ TEST_F(FirmwareWindowTest, StartUpgradeWritesTheChosenFlashSizeAndShutsOtherActi
   EXPECT_EQ(seen.caption, "Process 1 / 3");
   EXPECT_EQ(seen.upgradeSlot, 0);
   EXPECT_TRUE(seen.busy);
+  EXPECT_TRUE(seen.barFollowsProgress);
   EXPECT_EQ(dialogs.openOptions.size(), dialogsBefore) << "no open dialog while the upgrade ran";
   EXPECT_FALSE(gotoOpened);
 
@@ -241,6 +245,25 @@ TEST_F(FirmwareWindowTest, AFailedUpgradeShowsThePanelTextInTheBoxAndNeverTheSuc
   EXPECT_TRUE(f.Panel1->isHidden());
   EXPECT_FALSE(world.Flags(kDrive).upgradeMode);
   EXPECT_FALSE(f.state().OperationBusy);
+}
+
+// Closing the window releases the image; the upgrade under way writes on from its own copy.
+TEST_F(FirmwareWindowTest, ClosingTheWindowDuringAnUpgradeLeavesTheWritingAlone) {
+  OpenWith({});
+  TForm1& f = *form;
+  const std::vector<std::uint8_t> image = testing::MakeFirmwareImage(0x80000, 12);
+  Load(ImageFile(image));
+  dialogs.shown.clear();
+  DuringEvents during([&] {
+    if (f.state().ProgressCount < 300) return false;
+    f.FormClose();
+    return true;
+  });
+  f.Button2->click();
+  ASSERT_TRUE(during.done());
+  EXPECT_EQ(f.state().ImageSize, 0u);
+  EXPECT_EQ(world.Flash(kDrive), image);
+  EXPECT_THAT(dialogs.shown, ElementsAre(CompletedBox()));
 }
 
 // The hidden "Upgrade" button with the hidden "Offset 49152" box.
