@@ -139,7 +139,7 @@ bool RunFirmwareUpgrade(AppState& state, FlashCommands& flash, const FirmwareUi&
   UpgradeModeScope upgradeMode(flash, target);
 
   RaidStatusRecord record;
-  if (!target.Present() || !flash.ReadTargetRecord(record)) {
+  if (!flash.ReadTargetRecord(record)) {
     ui.dialogs.ShowMessage(AppMessage("Get SPI Record fail "));
     return false;
   }
