@@ -98,6 +98,7 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
     connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this,
             [this, slot] { DeviceCheckBoxClick(slot); });
   ConnectMonitoringControls();
+  CreateFirmwareControls();
   FormCreate();
 }
 

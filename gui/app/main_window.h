@@ -21,6 +21,9 @@
 #include "controller/command_set.h"
 #include "device/discovery.h"
 #include "device/transport.h"
+#include "firmware/firmware_loader.h"
+#include "firmware/flash_procedures.h"
+#include "firmware/goto_address.h"
 #include "platform/clock.h"
 #include "platform/device_host.h"
 #include "platform/dialogs.h"
@@ -108,6 +111,24 @@ class TForm1 : public QWidget {
 
   VendorCommandSet& commands() { return commands_; }
 
+  // Firmware maintenance (gui/firmware/firmware_actions.cpp). Every action returns at once
+  // while another one holds the busy guard.
+  void BeginFirmwareAction();
+  void EndFirmwareAction();
+  void BitBtn1Click();  // "Load Firmware "
+  // The open dialog's close check: loads the chosen file. Lets the dialog close always.
+  bool OpenDialog1CanClose(const std::vector<std::string>& files);
+  void Button2Click();  // "Start Upgrade"
+  void Button8Click();  // "Upgrade": direct programming
+  void RadioButton1MClick();
+  void RadioButton2MClick();
+  void RadioButton4MClick();
+  void RadioButton8MClick();
+  void StatusBar1DblClick();  // the go-to dialog
+  GotoState& gotoState() { return goto_; }
+  // Where loaded firmware files come from (the file system unless a test says otherwise).
+  void SetFirmwareFileOpener(FirmwareFileOpener opener) { firmwareFileOpener_ = std::move(opener); }
+
   // Controls, named as in the design.
   QGroupBox* GroupBox3;
   QLabel* StaticText1;
@@ -151,6 +172,7 @@ class TForm1 : public QWidget {
   QPushButton* Button4;
   QLabel* StaticText5;
   QFrame* Panel1;
+  QLabel* Panel1Caption = nullptr;  // Panel1's caption: the running step of flash work
   QLabel* Label12;
   QProgressBar* ProgressBar1;
   StatusBar* StatusBar1;
@@ -208,6 +230,11 @@ class TForm1 : public QWidget {
   void SettingsBoxClick();
   void ScanButtonClick(std::uint8_t disk);
   void SetSettingsAndScanControlsEnabled(bool enabled);
+  // The firmware controls' handlers and Panel1's caption.
+  void CreateFirmwareControls();
+  void RunOpenDialog1();
+  FirmwareUi MakeFirmwareUi();
+  void ApplyFlashDisplay(const FlashDisplay& display);
 
   ProgramServices services_;
   Transport transport_;
@@ -220,6 +247,8 @@ class TForm1 : public QWidget {
   bool accessProblemShown_ = false;
   std::unique_ptr<DriveDetectThread> detectThread_;
   std::unique_ptr<TRaidThread> raidThread_;
+  GotoState goto_;
+  FirmwareFileOpener firmwareFileOpener_ = OpenFirmwareFile;
 };
 
 }  // namespace caspira

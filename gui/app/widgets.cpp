@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace caspira {
 
@@ -137,6 +138,10 @@ void StatusBar::setPanelText(int index, const QString& text) {
 
 int StatusBar::panelWidth(int index) const {
   return panels_.at(static_cast<std::size_t>(index))->maximumWidth();
+}
+
+void StatusBar::setPanelWidth(int index, int width) {
+  panels_.at(static_cast<std::size_t>(index))->setFixedWidth(std::max(0, width));
 }
 
 void StatusBar::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -88,6 +88,7 @@ class StatusBar : public QFrame {
   QString panelText(int index) const;
   void setPanelText(int index, const QString& text);
   int panelWidth(int index) const;
+  void setPanelWidth(int index, int width);
 
  signals:
   void doubleClicked();

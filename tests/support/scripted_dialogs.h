@@ -3,10 +3,22 @@
 
 #include <deque>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/dialogs.h"
+
+namespace caspira {
+
+// A box as test failures print it.
+inline void PrintTo(const Message& message, std::ostream* os) {
+  *os << "{\"" << message.text << "\", title \"" << message.title << "\", icon "
+      << static_cast<int>(message.icon)
+      << (message.owner == MessageOwner::Application ? ", application" : ", no owner") << "}";
+}
+
+}  // namespace caspira
 
 namespace caspira::testing {
 
