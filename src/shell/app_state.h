@@ -16,6 +16,7 @@
 #include "device/transport.h"
 #include "platform/clock.h"
 #include "raid/device_event_state.h"
+#include "raid/log_buffer.h"
 
 namespace caspira {
 
@@ -73,6 +74,12 @@ struct AppState {
   bool UpgradeInProgress = false;
   bool UpdatingControls = false;
   std::array<DeviceEventState, kShownDevices> EventStates{};
+  // Today's event log lines (the LogBuffer), and how many of them the event log window
+  // has copied: one count for the whole program, whichever window is open.
+  LogBuffer EventLog;
+  std::int32_t MirroredLines = 0;
+  // An event log window is open; the "Log" button opens no second one.
+  bool LogWindowOpen = false;
   std::array<std::uint8_t, kShownDevices> PollFailures{};
   std::array<std::uint8_t, kShownDevices> SettingsCooldown{};
   std::uint8_t ScanDisk = 0;
