@@ -17,7 +17,6 @@
 #include <memory>
 #include <string>
 
-#include "shell/app_state.h"
 #include "app/widgets.h"
 #include "controller/command_set.h"
 #include "device/discovery.h"
@@ -25,7 +24,12 @@
 #include "platform/clock.h"
 #include "platform/device_host.h"
 #include "platform/dialogs.h"
+#include "platform/file_system.h"
+#include "platform/memory_file_system.h"
 #include "platform/random.h"
+#include "raid/event_recorder.h"
+#include "raid/log_file_store.h"
+#include "shell/app_state.h"
 
 namespace caspira {
 
@@ -41,7 +45,13 @@ struct ProgramServices {
   Random& random;
   // Timers and thread periods run this many times faster (the simulated demo only).
   double speed = 1.0;
+  // The daily event logs: the file system they go through and their directory. Without a
+  // file system the log is kept in memory only, as the tests' windows do.
+  FileSystem* logFiles = nullptr;
+  std::string logDirectory{};
 };
+
+struct EventLogSource;
 
 QString L1(const std::string& text);      // 8-bit program text to a window text
 std::string FromL1(const QString& text);  // and back
@@ -91,6 +101,15 @@ class TForm1 : public QWidget {
   // The settings and scan commands, to the device of the active tab page.
   bool WriteDeviceSettings();
   bool SendScanCommand();
+
+  // The event log (main_window_log.cpp). RecordEvents runs the recorder over one poll
+  // cycle's answered mask and keeps the hidden Memo1 equal to the LogBuffer; a problem with
+  // the log file goes to status panel 4. Button1Click ("Log") opens the event log window
+  // unless one is open.
+  void RecordEvents(std::uint8_t answeredMask);
+  void Button1Click();
+  EventLogSource LogWindowSource();
+  EventRecorder& Recorder();
 
   VendorCommandSet& commands() { return commands_; }
 
@@ -190,6 +209,12 @@ class TForm1 : public QWidget {
   bool accessProblemShown_ = false;
   std::unique_ptr<DriveDetectThread> detectThread_;
   std::unique_ptr<TRaidThread> raidThread_;
+  // The event log's file system when the services name none, its store and the recorder,
+  // made at first use; the LogBuffer revision Memo1 last showed.
+  std::unique_ptr<MemoryFileSystem> memoryLogFiles_;
+  std::unique_ptr<LogFileStore> logStore_;
+  std::unique_ptr<EventRecorder> recorder_;
+  std::uint64_t memoRevision_ = 0;
 };
 
 }  // namespace caspira
