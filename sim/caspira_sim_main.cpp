@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "sim/scenario.h"
 #include "sim/sim_options.h"
 #include "sim/sim_world.h"
@@ -40,8 +41,12 @@ int main(int argc, char** argv) {
   // Building the world is not a change the program should hear about.
   if (auto* changes = world.DeviceChanges()) changes->TakeNotifications();
 
+  // Simulated events go to logs of their own, never among the real program's.
+  caspira::ProgramOptions options = line->program;
+  if (options.logDirectory.empty()) options.logDirectory = caspira::UserStateDirectory("caspira-sim");
+
   int qtArgc = 1;
-  return caspira::RunProgram(qtArgc, argv, world, clock, line->program, [&world](caspira::TForm1& form) {
+  return caspira::RunProgram(qtArgc, argv, world, clock, options, [&world](caspira::TForm1& form) {
     // Keeps the world's time moving, so that scheduled events (a drive unplugged, say)
     // happen even while nobody asks.
     auto* timer = new QTimer(&form);

@@ -20,6 +20,6 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
 
 inline constexpr const char* kSimUsage =
     "usage: caspira-sim [--speed N] [--start] [--run-for SECONDS] [--screenshot FILE.png]\n"
-    "                   [--dump FILE.json] [--print-log] [SCENARIO]\n";
+    "                   [--dump FILE.json] [--print-log] [--log-dir DIR] [SCENARIO]\n";
 
 }  // namespace caspira::sim
