@@ -1,18 +1,11 @@
 #include "raid/start_banner.h"
 
-#include "device/device_slot.h"
+#include "device/device_info.h"
 
 namespace caspira {
 
 std::string CapacityText(std::uint64_t sectors) {
   return std::to_string(GigabytesOf(sectors)) + " GB(" + std::to_string(sectors) + " Sectors)";
-}
-
-std::string ModelNumberText(std::span<const std::uint8_t> field) {
-  constexpr std::size_t kAlwaysKept = 6;
-  std::string model = AtaText(field);
-  while (model.size() > kAlwaysKept && model.back() == ' ') model.pop_back();
-  return model;
 }
 
 std::string SerialLine(std::string_view indent, const DiskStatus& disk) {
@@ -57,12 +50,10 @@ void WriteDiskLines(LogBuffer& log, const RaidStatusRecord& record, DiskPort por
 
 void WriteDeviceInformation(LogBuffer& log, std::size_t slot, const RaidStatusRecord& record,
                             const Sector& controllerInfo) {
-  const std::span<const std::uint8_t> info(controllerInfo);
   log.Append("Device" + std::to_string(slot + 1) + " information :");
-  log.Append("Model# " + ModelNumberText(info.subspan(kInfoModelOffset, kInfoModelLength)));
+  log.Append("Model# " + ControllerModelOf(controllerInfo));
   log.Append(std::string(RaidModeName(record.systemRaidMode)) + ", F/W Rev. " +
-             AtaText(info.subspan(kInfoRevisionOffset, kInfoRevisionLength)) + "." +
-             FirmwareSuffixText(record));
+             FirmwareRevisionOf(controllerInfo) + "." + FirmwareSuffixText(record));
   log.Append("Configured Capacity : " + CapacityText(record.configuredSectors));
   WriteDiskLines(log, record, DiskPort::P0);
   WriteDiskLines(log, record, DiskPort::P1);

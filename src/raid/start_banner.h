@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -25,11 +24,6 @@ inline constexpr std::string_view kBlockDetailIndent = "    ";
 // "<GB> GB(<sectors> Sectors)": the gigabytes are the sector count shifted right by 21,
 // rounded down; both numbers plain decimal.
 std::string CapacityText(std::uint64_t sectors);
-
-// The model number of an ATA model field (40 characters in ATA string order): its
-// AtaText with trailing blanks removed, but never any of the first six characters, so
-// a blank field still gives six blanks.
-std::string ModelNumberText(std::span<const std::uint8_t> field);
 
 // `indent` "Serial no.: " and the disk's serial in double quotation marks, untrimmed.
 std::string SerialLine(std::string_view indent, const DiskStatus& disk);

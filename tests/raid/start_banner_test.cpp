@@ -32,24 +32,6 @@ TEST(CapacityTextTest, GigabytesAreTheSectorsShiftedRightBy21) {
   for (const auto& c : cases) EXPECT_EQ(CapacityText(c.sectors), c.text) << c.sectors;
 }
 
-TEST(ModelNumberTextTest, TrailingBlanksGoButTheFirstSixCharactersStay) {
-  const struct {
-    RecordBytes field;
-    const char* model;
-  } cases[] = {
-      {RecordBytes().Ata(0, 40, "TALVEN TR-2000"), "TALVEN TR-2000"},
-      {RecordBytes().Ata(0, 40, ""), "      "},
-      {RecordBytes().Ata(0, 40, "ABC"), "ABC   "},
-      {RecordBytes().Ata(0, 40, "A B C D  E"), "A B C D  E"},
-      {RecordBytes().Ata(0, 40, std::string(40, 'M')), "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"},
-      // A NUL ends the text; the blanks before it are trailing blanks of the text.
-      {RecordBytes().Ata(0, 40, "MODEL 12  ").Byte(11, 0), "MODEL 12"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ModelNumberText(std::span(c.field.bytes()).first(40)), c.model);
-  }
-}
-
 TEST(StartBannerTest, IsTheSeparatorAndTheStartLine) {
   LogBuffer log;
   WriteStartBanner(log, "Caspira v0.22 RAID Manager", "12/11/26 09:30:00");
@@ -124,9 +106,19 @@ TEST_F(DeviceInformationTest, ModeLineNamesTheModeAndKeepsTheRevisionAsStored) {
   }
 }
 
-TEST_F(DeviceInformationTest, BlankModelKeepsSixBlanks) {
-  info.Ata(54, 40, "");
-  EXPECT_EQ(Block().at(1), "Model#       ");
+TEST_F(DeviceInformationTest, ModelLosesTrailingBlanksButABlankModelKeepsSix) {
+  const struct {
+    const char* model;
+    const char* line;
+  } cases[] = {
+      {"", "Model#       "},
+      {"AB", "Model# AB    "},
+      {"A B  C", "Model# A B  C"},
+  };
+  for (const auto& c : cases) {
+    info.Ata(54, 40, c.model);
+    EXPECT_EQ(Block().at(1), c.line);
+  }
 }
 
 TEST_F(DeviceInformationTest, DiskLinesFollowTheFirstPortBitThatIsSet) {
