@@ -557,6 +557,22 @@ TEST_F(EventRecorderTest, AnUnreadableFileIsNotWrittenOverAndItsLinesComeFirstOn
   EXPECT_EQ(files.memory.files[kToday], JoinLogLines(all));
 }
 
+// The start-up state can end before the first poll (a status shown from an empty record).
+// The first call is then a normal one, but the buffer does not hold today's file yet: it
+// takes the file's lines first, so the file is not replaced by the new lines alone.
+TEST_F(EventRecorderTest, AFirstCallAfterTheStartUpStateEndedKeepsTodaysEarlierLines) {
+  state.DeviceCount = 1;
+  state.FirstStatusPending = false;
+  files.memory.files[kToday] = "earlier 1\r\nearlier 2\r\n";
+  clock.Set(EncodeDateTime({2026, 12, 11, 9, 30, 0, 0}));
+  RunCycle({Rec{0x24}});
+  const Lines all = Join(
+      {{"earlier 1", "earlier 2", "D1 P0 was removed, " + T(0), "D1 P1 was initialized, (SATA3), " + T(0)},
+       kP1Details});
+  EXPECT_EQ(state.EventLog.Lines(), all);
+  EXPECT_EQ(files.memory.files[kToday], JoinLogLines(all));
+}
+
 // Lines of the old day that could not be written get one more try when the new day's
 // file starts, instead of being cleared away unseen.
 TEST_F(EventRecorderTest, AtMidnightTheOldDaysUnsavedLinesGetOneMoreTry) {
