@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "sim/scenario.h"
 #include "sim/sim_options.h"
 #include "sim/sim_world.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
   options.screenshotPath = line->screenshotPath;
   options.dumpPath = line->dumpPath;
   options.printLog = line->printLog;
+  options.logDirectory = line->logDirectory;
 
   caspira::SystemClock wallClock;
   caspira::ScaledClock clock(wallClock, options.speed);
@@ -48,6 +50,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "caspira-sim: %s\n", note.c_str());
   // Building the world is not a change the program should hear about.
   if (auto* changes = world.DeviceChanges()) changes->TakeNotifications();
+
+  // Simulated events go to logs of their own, never among the real program's.
+  if (options.logDirectory.empty()) options.logDirectory = caspira::UserStateDirectory("caspira-sim");
 
   int qtArgc = 1;
   return caspira::RunProgram(qtArgc, argv, world, clock, options, [&world](caspira::TForm1& form) {

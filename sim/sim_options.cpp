@@ -61,6 +61,14 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
       const std::string* path = value("a file name");
       if (path == nullptr) return std::nullopt;
       (arg == "--screenshot" ? line.screenshotPath : line.dumpPath) = *path;
+    } else if (arg == "--log-dir") {
+      const std::string* dir = value("a directory");
+      if (dir == nullptr) return std::nullopt;
+      if (dir->empty()) {
+        error = "--log-dir needs a directory";
+        return std::nullopt;
+      }
+      line.logDirectory = *dir;
     } else if (!arg.empty() && arg[0] == '-') {
       error = "unknown option " + arg;
       return std::nullopt;

@@ -21,6 +21,7 @@ struct SimCommandLine {
   std::optional<double> runForSeconds;  // quit after this many (scaled) seconds
   std::string screenshotPath;
   std::string dumpPath;
+  std::string logDirectory;  // empty: the per-user state directory
   bool printLog = false;
   std::string scenarioPath;  // empty: the built-in demo
 };
@@ -31,6 +32,6 @@ std::optional<SimCommandLine> ParseSimCommandLine(const std::vector<std::string>
 
 inline constexpr const char* kSimUsage =
     "usage: caspira-sim [--speed N] [--start] [--page N] [--run-for SECONDS] [--screenshot FILE.png]\n"
-    "                   [--dump FILE.json] [--print-log] [SCENARIO]\n";
+    "                   [--dump FILE.json] [--print-log] [--log-dir DIR] [SCENARIO]\n";
 
 }  // namespace caspira::sim

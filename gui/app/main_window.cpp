@@ -93,6 +93,7 @@ TForm1::TForm1(const ProgramServices& services, QWidget* parent)
   CreateTimers();
   connect(UpDown1, &UpDown::clicked, this, [this] { UpDown1Click(); });
   connect(PageControl1, &PageControl::pageChanged, this, [this] { PageControl1Change(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
   const auto boxes = DeviceCheckBoxes();
   for (int slot = 0; slot < kShownDevices; ++slot)
     connect(boxes[static_cast<std::size_t>(slot)], &QCheckBox::toggled, this,

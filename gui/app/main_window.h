@@ -27,7 +27,11 @@
 #include "platform/clock.h"
 #include "platform/device_host.h"
 #include "platform/dialogs.h"
+#include "platform/file_system.h"
+#include "platform/memory_file_system.h"
 #include "platform/random.h"
+#include "raid/event_recorder.h"
+#include "raid/log_file_store.h"
 #include "shell/app_state.h"
 
 namespace caspira {
@@ -44,7 +48,13 @@ struct ProgramServices {
   Random& random;
   // Timers and thread periods run this many times faster (the simulated demo only).
   double speed = 1.0;
+  // The daily event logs: the file system they go through and their directory. Without a
+  // file system the log is kept in memory only, as the tests' windows do.
+  FileSystem* logFiles = nullptr;
+  std::string logDirectory{};
 };
+
+struct EventLogSource;
 
 QString L1(const std::string& text);      // 8-bit program text to a window text
 std::string FromL1(const QString& text);  // and back
@@ -91,8 +101,6 @@ class TForm1 : public QWidget {
   void PresentStatus(bool force);
   // One polling cycle over the checked devices.
   void PollDevices();
-  // The event recorder's entry: `mask` has bit d set for every slot d read in this cycle.
-  void RecordEvents(std::uint8_t mask);
   // Monitoring: "Start", "Stop", and what both the Stop button and a cycle in which no
   // device answered do.
   void Button10Click();
@@ -108,6 +116,15 @@ class TForm1 : public QWidget {
   // The scan buttons of P0 and P1.
   void Button3Click() { ScanButtonClick(0); }
   void Button4Click() { ScanButtonClick(1); }
+
+  // The event log (main_window_log.cpp). RecordEvents runs the recorder over one poll
+  // cycle's answered mask and keeps the hidden Memo1 equal to the LogBuffer; a problem with
+  // the log file goes to status panel 4. Button1Click ("Log") opens the event log window
+  // unless one is open.
+  void RecordEvents(std::uint8_t answeredMask);
+  void Button1Click();
+  EventLogSource LogWindowSource();
+  EventRecorder& Recorder();
 
   VendorCommandSet& commands() { return commands_; }
 
@@ -249,6 +266,12 @@ class TForm1 : public QWidget {
   std::unique_ptr<TRaidThread> raidThread_;
   GotoState goto_;
   FirmwareFileOpener firmwareFileOpener_ = OpenFirmwareFile;
+  // The event log's file system when the services name none, its store and the recorder,
+  // made at first use; the LogBuffer revision Memo1 last showed.
+  std::unique_ptr<MemoryFileSystem> memoryLogFiles_;
+  std::unique_ptr<LogFileStore> logStore_;
+  std::unique_ptr<EventRecorder> recorder_;
+  std::uint64_t memoRevision_ = 0;
 };
 
 }  // namespace caspira

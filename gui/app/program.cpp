@@ -17,6 +17,7 @@
 #include "eventlog/event_log_window.h"
 #include "firmware/goto_dialog.h"
 #include "imagebuilder/make_bin_dialog.h"
+#include "platform/linux/local_file_system.h"
 #include "platform/process.h"
 #include "platform/random.h"
 #include "shell/identity.h"
@@ -188,11 +189,14 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
     std::unique_ptr<TForm1> form1;
     QtDialogs dialogs([&form1]() -> QWidget* { return form1.get(); });
     StdRandom random;
-    form1 = std::make_unique<TForm1>(ProgramServices{host, dialogs, clock, random, options.speed});
+    LocalFileSystem logFiles;
+    form1 = std::make_unique<TForm1>(ProgramServices{host, dialogs, clock, random, options.speed,
+                                                     options.logDirectory.empty() ? nullptr : &logFiles,
+                                                     options.logDirectory});
     // One hidden instance of each dialog, owned by the main window.
     new TForm2(form1.get());
     new TForm3(form1.get());
-    new TForm5(form1.get());
+    new TForm5(form1->LogWindowSource(), form1.get());
     form1->show();
     // The program ends with its main window, also while boxes of their own stand open
     // beside it (Qt would otherwise wait for the last of them) or a modal one runs.

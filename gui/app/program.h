@@ -14,7 +14,7 @@ namespace caspira {
 class TForm1;
 
 // Settings for headless and scripted runs of the simulated program. The real program
-// runs with the defaults: it reads no command line.
+// runs with the defaults and its one option, the log directory.
 struct ProgramOptions {
   double speed = 1.0;                   // timers and thread periods run this much faster
   bool pressStart = false;              // press "Start" once the first detection is shown
@@ -23,6 +23,7 @@ struct ProgramOptions {
   std::string screenshotPath;           // grab the main window just before quitting
   std::string dumpPath;                 // write every window's controls as JSON before quitting
   bool printLog = false;                // print the event log lines before quitting
+  std::string logDirectory;             // where the daily event logs go; empty: memory only
 };
 
 // The application object: an exception escaping a handler is shown in a message box and

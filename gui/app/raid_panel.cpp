@@ -95,9 +95,6 @@ void TForm1::PollDevices() {
   if (!retrying) StopMonitoring();
 }
 
-// The event recorder is not written yet; the polling cycle already hands it its slots.
-void TForm1::RecordEvents(std::uint8_t /*mask*/) {}
-
 void TForm1::Button10Click() {
   AppState& s = state_;
   // Poll at once and keep polling; a settings or scan request still waiting is dropped.

@@ -4,27 +4,12 @@
 
 #include "device/device_slot.h"
 #include "device/discovery.h"
+#include "raid/raid_status_record.h"
 
 namespace caspira {
-namespace {
-
-// `length` bytes from `offset` with the two bytes of every pair swapped.
-std::string SwappedField(const Sector& sector, std::size_t offset, std::size_t length) {
-  std::string text(length, '\0');
-  for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(sector[offset + (i ^ 1)]);
-  return text;
-}
-
-std::string UpToNul(std::string text) {
-  const auto nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
-  return text;
-}
-
-}  // namespace
 
 std::string FirmwareRevisionOf(const Sector& info) {
-  return UpToNul(SwappedField(info, kInfoRevisionOffset, kInfoRevisionLength));
+  return AtaText(std::span(info).subspan(kInfoRevisionOffset, kInfoRevisionLength));
 }
 
 std::string FirmwareRevisionText(const Sector& info) {
@@ -42,9 +27,10 @@ bool AutoScanSupportedFor(const std::string& revision) {
 }
 
 std::string ControllerModelOf(const Sector& info) {
-  std::string model = SwappedField(info, kInfoModelOffset, kInfoModelLength);
-  for (std::size_t i = kInfoModelLength - 1; i >= 6 && model[i] == ' '; --i) model[i] = '\0';
-  return UpToNul(model);
+  constexpr std::size_t kAlwaysKept = 6;
+  std::string model = AtaText(std::span(info).subspan(kInfoModelOffset, kInfoModelLength));
+  while (model.size() > kAlwaysKept && model.back() == ' ') model.pop_back();
+  return model;
 }
 
 std::string DeviceCaption(const std::string& windowTitle, const std::string& model,

@@ -27,4 +27,10 @@ class SingleInstanceLock {
 // The directory of the running executable, without a trailing slash.
 std::string ProgramDirectory();
 
+// The directory where the program named `programName` keeps one user's files that outlive
+// a run, such as its daily event logs: $XDG_STATE_HOME/<name>, else ~/.local/state/<name>.
+// An installed program's own directory is not writable, so this stands in for it. The
+// directory is not created here; the first write creates it.
+std::string UserStateDirectory(const std::string& programName);
+
 }  // namespace caspira

@@ -18,6 +18,7 @@
 #include "raid/device_event_state.h"
 #include "raid/settings_choice.h"
 #include "raid/status_presentation.h"
+#include "raid/log_buffer.h"
 
 namespace caspira {
 
@@ -75,6 +76,12 @@ struct AppState {
   bool UpgradeInProgress = false;
   bool UpdatingControls = false;
   std::array<DeviceEventState, kShownDevices> EventStates{};
+  // Today's event log lines (the LogBuffer), and how many of them the event log window
+  // has copied: one count for the whole program, whichever window is open.
+  LogBuffer EventLog;
+  std::int32_t MirroredLines = 0;
+  // An event log window is open; the "Log" button opens no second one.
+  bool LogWindowOpen = false;
   std::array<std::uint8_t, kShownDevices> PollFailures{};
   std::array<std::uint8_t, kShownDevices> SettingsCooldown{};
   // Settings writes raised by a click on a device's page, by slot: both boxes as the user

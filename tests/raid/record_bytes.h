@@ -48,6 +48,9 @@ class RecordBytes {
   RecordBytes& P1Model(std::string_view s) { return Ata(302, 40, s); }
   RecordBytes& P1Sectors(std::uint64_t sectors) { return Le(342, sectors, 5); }
   RecordBytes& Sata(std::uint8_t v) { return Byte(357, v); }
+  RecordBytes& BadSectors(std::uint8_t count) { return Byte(471, count); }
+  // Ring position `k` (0..9) of the last ten bad-sector LBAs.
+  RecordBytes& BadLba(std::size_t k, std::uint32_t lba) { return Le(472 + 4 * k, lba, 4); }
 
   const Sector& bytes() const { return bytes_; }
 
