@@ -77,7 +77,9 @@ for name in "${targets[@]}"; do
   echo "== fuzz $name (${FUZZ_SECONDS} s$label)"
   status=0
   "$BUILD_DIR/fuzz/fuzz_$name" "${options[@]}" "$run/corpus" > "$run/log" 2>&1 || status=$?
+  # Plain runs end with statistics; fork mode prints "#<inputs>: cov: ..." as it goes.
   executed=$(grep -Eo 'stat::number_of_executed_units: *[0-9]+' "$run/log" | grep -Eo '[0-9]+$' | tail -1 || true)
+  [ -n "$executed" ] || executed=$(grep -Eo '^#[0-9]+:' "$run/log" | tr -d '#:' | tail -1 || true)
   hangs=$(find "$run/artifacts" -name 'timeout-*' | sort)
   problems=$(find "$run/artifacts" -type f ! -name 'timeout-*' | sort)
   if [ "$status" -ne 0 ] || [ -n "$problems" ]; then
