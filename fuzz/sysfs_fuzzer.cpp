@@ -45,18 +45,27 @@ fs::path ScratchDirectory() {
   return fs::temp_directory_path();
 }
 
-const fs::path& Root() {
-  static const fs::path root = [] {
-    std::string pattern = (ScratchDirectory() / "caspira-fuzz-sysfs-XXXXXX").string();
+// A fresh tree for one input, removed afterwards (libFuzzer ends without running exit
+// handlers, so nothing may outlive the input but the tree of one that crashed).
+class TreeRoot {
+ public:
+  TreeRoot() {
+    static const fs::path scratch = fs::canonical(ScratchDirectory());
+    std::string pattern = (scratch / "caspira-fuzz-sysfs-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    std::atexit([] {
-      std::error_code ignored;
-      fs::remove_all(Root(), ignored);
-    });
-    return fs::canonical(pattern);
-  }();
-  return root;
-}
+    path_ = pattern;
+  }
+  ~TreeRoot() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TreeRoot(const TreeRoot&) = delete;
+  TreeRoot& operator=(const TreeRoot&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
 
 // A relative path of plain names: no "", "." or "..".
 bool PlainPath(std::string_view text) {
@@ -164,9 +173,8 @@ bool IsScsiDiskName(const std::string& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
-  const fs::path& root = Root();
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(root, ec)) fs::remove_all(entry.path(), ec);
+  const TreeRoot tree;
+  const fs::path& root = tree.path();
   BuildTree(root, std::string_view(reinterpret_cast<const char*>(data), size));
 
   const lb::SysfsView view(root);
