@@ -17,5 +17,8 @@ fi
 shot="$PWD/$BUILD_DIR/demo.png"
 echo "No display: running the demo offscreen for 60 simulated seconds (at 4x speed)."
 echo "The event log lines it wrote:"
-QT_QPA_PLATFORM=offscreen "$SIM" --speed 4 --start --run-for 60 --screenshot "$shot" --print-log "$@"
+# A fresh log directory, so the lines printed are this run's alone.
+logs=$(mktemp -d)
+QT_QPA_PLATFORM=offscreen "$SIM" --speed 4 --start --run-for 60 --screenshot "$shot" --print-log \
+  --log-dir "$logs" "$@"
 echo "Screenshot of the main window: $shot"

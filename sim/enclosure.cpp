@@ -186,7 +186,7 @@ bool Enclosure::Mailbox(std::uint32_t lba, const std::uint8_t* s, Work& work) {
   ControllerCommand c;
   c.path = Path::Mailbox;
   c.lba = lba;
-  c.address = (static_cast<std::uint32_t>(s[4]) << 16) | (s[5] << 8) | s[6];
+  c.address = (static_cast<std::uint32_t>(s[4]) << 16) | (static_cast<std::uint32_t>(s[5]) << 8) | s[6];
   const auto mode = [&](std::uint8_t on, std::uint8_t off) {
     c.kind = Kind::Mode;
     if (parameter > 1) {
@@ -259,8 +259,8 @@ bool Enclosure::Vendor(ScsiRequest& request, Work& work) {
     return true;
   }
   const std::uint8_t opcode = cdb[op];
-  const std::uint32_t address =
-      (static_cast<std::uint32_t>(cdb[op + 2]) << 16) | (cdb[op + 3] << 8) | cdb[op + 4];
+  const std::uint32_t address = (static_cast<std::uint32_t>(cdb[op + 2]) << 16) |
+                                (static_cast<std::uint32_t>(cdb[op + 3]) << 8) | cdb[op + 4];
   const std::uint8_t flag = cdb[op + 6];
   bool reservedZero = cdb[op + 1] == 0 && cdb[op + 5] == 0 && cdb[op + 7] == 0;
   for (std::size_t i = op + 8; i < request.cdbLength; ++i) reservedZero = reservedZero && cdb[i] == 0;
@@ -358,7 +358,8 @@ bool Enclosure::Ata(AtaRequest& request, Work& work) {
   switch (features) {
     case kAtaFlashRead: {
       c.kind = Kind::FlashRead;
-      c.address = request.registers[AtaRegisters::LbaLow] | (request.registers[AtaRegisters::LbaMid] << 8) |
+      c.address = request.registers[AtaRegisters::LbaLow] |
+                  (static_cast<std::uint32_t>(request.registers[AtaRegisters::LbaMid]) << 8) |
                   (static_cast<std::uint32_t>(request.registers[AtaRegisters::LbaHigh]) << 16);
       const std::string reason = FlashGate(c.address, false);
       if (reason.empty()) {

@@ -21,7 +21,6 @@ using sim::ControllerCommand;
 using sim::RawRequest;
 
 constexpr std::uint8_t kRead10 = 0x28;
-constexpr std::uint8_t kWrite10 = 0x2A;
 constexpr std::uint32_t kRecordLba = 33;
 constexpr std::uint32_t kCommandLba = 20;
 
