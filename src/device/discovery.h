@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/app_state.h"
 #include "device/device_slot.h"
 #include "device/transport.h"
 #include "platform/dialogs.h"
+#include "shell/app_state.h"
 
 namespace caspira {
 

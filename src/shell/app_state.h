@@ -16,9 +16,9 @@
 #include "device/transport.h"
 #include "platform/clock.h"
 #include "raid/device_event_state.h"
+#include "raid/log_buffer.h"
 #include "raid/settings_choice.h"
 #include "raid/status_presentation.h"
-#include "raid/log_buffer.h"
 
 namespace caspira {
 
