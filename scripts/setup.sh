@@ -4,6 +4,7 @@
 #
 #   scripts/setup.sh [extra cmake arguments]
 #   BUILD_DIR=build-x CXX=clang++ scripts/setup.sh -DCASPIRA_SANITIZE=address
+#   scripts/setup.sh --packages-only
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +26,9 @@ if ((${#missing[@]})); then
   "${SUDO[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# --packages-only: install what is missing and stop.
+[ "${1:-}" = --packages-only ] && exit 0
 
 BUILD_DIR=${BUILD_DIR:-build}
 # ccache lets the several trees (normal, sanitizers, fuzzing) rebuild only what changed.
