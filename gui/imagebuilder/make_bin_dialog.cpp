@@ -39,9 +39,9 @@ TForm2::TForm2(AppState& state, makebin::SubCodeList& list, Dialogs& dialogs, Ra
     : QDialog(parent), state_(state), list_(list), dialogs_(dialogs), random_(random) {
   setObjectName("Form2");
   setWindowTitle("Make Bin");
-  setFixedSize(330, 330);
+  setFixedSize(340, 416);
 
-  PageControl1 = Named(new QTabWidget(this), "PageControl1", {4, 4, 322, 298});
+  PageControl1 = Named(new QTabWidget(this), "PageControl1", {4, 4, 332, 386});
   TabSheet1 = new QWidget;
   TabSheet2 = new QWidget;
   PageControl1->addTab(TabSheet1, "Make");
@@ -49,15 +49,15 @@ TForm2::TForm2(AppState& state, makebin::SubCodeList& list, Dialogs& dialogs, Ra
 
   CheckBox1 = Named(new QCheckBox("Bin Size Auto-detected", TabSheet1), "CheckBox1", {8, 6, 170, 18});
   CheckBox1->setChecked(true);
-  GroupBox1 = Named(new QGroupBox("  Bin Size  ", TabSheet1), "GroupBox1", {8, 26, 210, 40});
-  RadioButton1 = Named(new QRadioButton("1M Bits", GroupBox1), "RadioButton1", {6, 16, 50, 18});
-  RadioButton2 = Named(new QRadioButton("2M Bits", GroupBox1), "RadioButton2", {56, 16, 50, 18});
-  RadioButton3 = Named(new QRadioButton("4M Bits", GroupBox1), "RadioButton3", {106, 16, 50, 18});
-  RadioButton4 = Named(new QRadioButton("8M Bits", GroupBox1), "RadioButton4", {156, 16, 50, 18});
-  Button2 = Named(new QPushButton("Save Bin", TabSheet1), "Button2", {228, 6, 80, 25});
-  Button1 = Named(new QPushButton("Add Sub-code", TabSheet1), "Button1", {228, 38, 80, 25});
+  GroupBox1 = Named(new QGroupBox("  Bin Size  ", TabSheet1), "GroupBox1", {8, 26, 312, 42});
+  RadioButton1 = Named(new QRadioButton("1M Bits", GroupBox1), "RadioButton1", {6, 18, 72, 18});
+  RadioButton2 = Named(new QRadioButton("2M Bits", GroupBox1), "RadioButton2", {82, 18, 72, 18});
+  RadioButton3 = Named(new QRadioButton("4M Bits", GroupBox1), "RadioButton3", {158, 18, 72, 18});
+  RadioButton4 = Named(new QRadioButton("8M Bits", GroupBox1), "RadioButton4", {234, 18, 72, 18});
+  Button2 = Named(new QPushButton("Save Bin", TabSheet1), "Button2", {8, 74, 100, 25});
+  Button1 = Named(new QPushButton("Add Sub-code", TabSheet1), "Button1", {116, 74, 100, 25});
 
-  StringGrid1 = Named(new QTableWidget(12, 4, TabSheet1), "StringGrid1", {8, 72, 300, 194});
+  StringGrid1 = Named(new QTableWidget(12, 4, TabSheet1), "StringGrid1", {8, 106, 312, 246});
   StringGrid1->horizontalHeader()->hide();
   StringGrid1->verticalHeader()->hide();
   StringGrid1->horizontalHeader()->setMinimumSectionSize(1);
@@ -92,23 +92,23 @@ TForm2::TForm2(AppState& state, makebin::SubCodeList& list, Dialogs& dialogs, Ra
   CheckBox2->setChecked(true);
   CheckBox3 = Named(new QCheckBox("QX7100B chip", TabSheet2), "CheckBox3", {8, 30, 220, 18});
   CheckBox3->setChecked(true);
-  auto* fan = Named(new QGroupBox(" FAN ", TabSheet2), "GroupBox2", {8, 54, 300, 48});
-  Label("Supported:", fan, {8, 20, 60, 18});
-  Edit2 = Named(new QLineEdit("1", fan), "Edit2", {70, 18, 40, 20});
-  Label("Alarm Limit:", fan, {124, 20, 64, 18});
-  Edit3 = Named(new QLineEdit("2000", fan), "Edit3", {190, 18, 60, 20});
-  Label("RPM", fan, {256, 20, 40, 18});
-  auto* thermal = Named(new QGroupBox(" Thermal sensor ", TabSheet2), "GroupBox3", {8, 108, 300, 48});
-  Label("Supported:", thermal, {8, 20, 60, 18});
-  Edit4 = Named(new QLineEdit("1", thermal), "Edit4", {70, 18, 40, 20});
-  Label("Alarm Limit:", thermal, {124, 20, 64, 18});
-  Edit5 = Named(new QLineEdit("50", thermal), "Edit5", {190, 18, 60, 20});
-  Label("\u2103", thermal, {256, 20, 40, 18});
-  auto* functions = Named(new QGroupBox(" Function Supported ", TabSheet2), "GroupBox4", {8, 162, 300, 48});
+  auto* fan = Named(new QGroupBox(" FAN ", TabSheet2), "GroupBox2", {8, 54, 312, 48});
+  Label("Supported:", fan, {8, 20, 70, 18});
+  Edit2 = Named(new QLineEdit("1", fan), "Edit2", {80, 18, 40, 20});
+  Label("Alarm Limit:", fan, {126, 20, 76, 18});
+  Edit3 = Named(new QLineEdit("2000", fan), "Edit3", {204, 18, 56, 20});
+  Label("RPM", fan, {266, 20, 40, 18});
+  auto* thermal = Named(new QGroupBox(" Thermal sensor ", TabSheet2), "GroupBox3", {8, 108, 312, 48});
+  Label("Supported:", thermal, {8, 20, 70, 18});
+  Edit4 = Named(new QLineEdit("1", thermal), "Edit4", {80, 18, 40, 20});
+  Label("Alarm Limit:", thermal, {126, 20, 76, 18});
+  Edit5 = Named(new QLineEdit("50", thermal), "Edit5", {204, 18, 56, 20});
+  Label("\u2103", thermal, {266, 20, 40, 18});
+  auto* functions = Named(new QGroupBox(" Function Supported ", TabSheet2), "GroupBox4", {8, 162, 312, 48});
   CheckBox4 = Named(new QCheckBox("Schedule Backup", functions), "CheckBox4", {8, 20, 130, 18});
   CheckBox5 = Named(new QCheckBox("Fast Backup", functions), "CheckBox5", {150, 20, 130, 18});
 
-  StatusBar1 = Named(new StatusBar({80, 80, 30, 130}, this), "StatusBar1", {0, 308, 330, 22});
+  StatusBar1 = Named(new StatusBar({80, 80, 30, 130}, this), "StatusBar1", {0, 394, 340, 22});
 
   connect(CheckBox1, &QCheckBox::clicked, this, &TForm2::CheckBox1Click);
   connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
