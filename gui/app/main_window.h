@@ -24,6 +24,7 @@
 #include "firmware/firmware_loader.h"
 #include "firmware/flash_procedures.h"
 #include "firmware/goto_address.h"
+#include "imagebuilder/image_builder.h"
 #include "platform/clock.h"
 #include "platform/device_host.h"
 #include "platform/dialogs.h"
@@ -143,6 +144,8 @@ class TForm1 : public QWidget {
   void RadioButton8MClick();
   void StatusBar1DblClick();  // the go-to dialog
   GotoState& gotoState() { return goto_; }
+  void Button9Click();  // "Make BIN": the image builder
+  makebin::SubCodeList& subCodeList() { return subCodes_; }
   // Where loaded firmware files come from (the file system unless a test says otherwise).
   void SetFirmwareFileOpener(FirmwareFileOpener opener) { firmwareFileOpener_ = std::move(opener); }
 
@@ -265,6 +268,7 @@ class TForm1 : public QWidget {
   std::unique_ptr<DriveDetectThread> detectThread_;
   std::unique_ptr<TRaidThread> raidThread_;
   GotoState goto_;
+  makebin::SubCodeList subCodes_;  // the image builder's files, kept between its openings
   FirmwareFileOpener firmwareFileOpener_ = OpenFirmwareFile;
   // The event log's file system when the services name none, its store and the recorder,
   // made at first use; the LogBuffer revision Memo1 last showed.

@@ -194,7 +194,7 @@ int RunProgram(int& argc, char** argv, DeviceHost& host, Clock& clock, const Pro
                                                      options.logDirectory.empty() ? nullptr : &logFiles,
                                                      options.logDirectory});
     // One hidden instance of each dialog, owned by the main window.
-    new TForm2(form1.get());
+    new TForm2(form1->state(), form1->subCodeList(), dialogs, random, form1.get());
     new TForm3(form1.get());
     new TForm5(form1->LogWindowSource(), form1.get());
     form1->show();

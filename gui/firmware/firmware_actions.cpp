@@ -8,6 +8,7 @@
 #include "firmware/firmware_image.h"
 #include "firmware/flash_commands.h"
 #include "firmware/goto_dialog.h"
+#include "imagebuilder/make_bin_dialog.h"
 
 namespace caspira {
 namespace {
@@ -40,6 +41,7 @@ void TForm1::CreateFirmwareControls() {
   connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
   connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
   connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(); });
+  connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(); });
   connect(RadioButton1M, &QRadioButton::clicked, this, [this] { RadioButton1MClick(); });
   connect(RadioButton2M, &QRadioButton::clicked, this, [this] { RadioButton2MClick(); });
   connect(RadioButton4M, &QRadioButton::clicked, this, [this] { RadioButton4MClick(); });
@@ -149,6 +151,12 @@ void TForm1::StatusBar1DblClick() {
     dialog.exec();
   }
   if (const auto sector = GotoSector(goto_.GotoUnit, goto_.GotoValue)) goto_.ViewSector = *sector;
+}
+
+void TForm1::Button9Click() {
+  if (state_.OperationBusy) return;
+  TForm2 dialog(state_, subCodes_, services_.dialogs, services_.random, this);
+  dialog.exec();
 }
 
 }  // namespace caspira
