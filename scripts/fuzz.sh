@@ -19,18 +19,8 @@ FUZZ_TIMEOUT=${FUZZ_TIMEOUT:-10}
 RUNS_DIR=$BUILD_DIR/fuzz-runs
 LOCK=/tmp/caspira-build.lock  # every build on a shared machine goes through it
 
-PACKAGES=(cmake ninja-build clang libclang-rt-14-dev pkg-config libudev-dev libgtest-dev libgmock-dev)
-missing=()
-for package in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  SUDO=()
-  [ "$(id -u)" -eq 0 ] || SUDO=(sudo)
-  "${SUDO[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# The fuzz build needs what the project's own build needs (clang and its runtime among it).
+scripts/setup.sh --packages-only
 
 launcher=()
 if command -v ccache > /dev/null; then
