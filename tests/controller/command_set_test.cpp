@@ -9,6 +9,7 @@
 #include <span>
 
 #include "sim/sim_world.h"
+#include "support/command_paths.h"
 #include "support/fakes.h"
 #include "support/scripted_dialogs.h"
 
@@ -25,28 +26,11 @@ using ::testing::ElementsAreArray;
 
 constexpr unsigned kDrive = 1;
 
-struct PathCase {
-  const char* name;
-  Attachment attachment;
-  VendorLayout layout;
-  DeviceSlot slot;
-};
-
-const PathCase kPaths[] = {
-    {"vendor, one prefix", Attachment::Usb, VendorLayout::OnePrefix, 0xA1},
-    {"vendor, two prefixes", Attachment::Usb, VendorLayout::TwoPrefix, 0x21},
-    {"mailbox", Attachment::Sata, VendorLayout::OnePrefix, 0x51},
-    {"ATA", Attachment::AtaOnly, VendorLayout::OnePrefix, 0x11},
-};
-const PathCase& VendorPath() {
-  return kPaths[0];
-}
-const PathCase& MailboxPath() {
-  return kPaths[2];
-}
-const PathCase& AtaPath() {
-  return kPaths[3];
-}
+using testing::AtaPath;
+using testing::MailboxPath;
+using testing::PathCase;
+using testing::VendorPath;
+constexpr const auto& kPaths = testing::kCommandPaths;
 
 std::vector<std::uint8_t> Noise(std::size_t length, unsigned seed) {
   std::mt19937 engine(seed);

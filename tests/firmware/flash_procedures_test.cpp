@@ -8,6 +8,7 @@
 
 #include "firmware/firmware_image.h"
 #include "sim/sim_world.h"
+#include "support/command_paths.h"
 #include "support/fakes.h"
 #include "support/firmware_images.h"
 #include "support/scripted_dialogs.h"
@@ -25,29 +26,10 @@ constexpr unsigned kDrive = 1;
 constexpr std::uint8_t kEnter = 0x11;
 constexpr std::uint8_t kLeave = 0x10;
 
-struct PathCase {
-  const char* name;
-  Attachment attachment;
-  VendorLayout layout;
-  DeviceSlot slot;
-};
-
-const PathCase kPaths[] = {
-    {"VendorOnePrefix", Attachment::Usb, VendorLayout::OnePrefix, 0xA1},
-    {"VendorTwoPrefixes", Attachment::Usb, VendorLayout::TwoPrefix, 0x21},
-    {"Mailbox", Attachment::Sata, VendorLayout::OnePrefix, 0x51},
-    {"Ata", Attachment::AtaOnly, VendorLayout::OnePrefix, 0x11},
-};
-void PrintTo(const PathCase& path, std::ostream* os) {
-  *os << path.name;
-}
-
-const PathCase& Vendor() {
-  return kPaths[0];
-}
-const PathCase& Mailbox() {
-  return kPaths[2];
-}
+using testing::MailboxPath;
+using testing::PathCase;
+using testing::VendorPath;
+constexpr const auto& kPaths = testing::kCommandPaths;
 
 bool HasModeCommands(const PathCase& path) {
   return path.attachment != Attachment::Usb;  // the vendor path has no modes
@@ -204,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, UpgradeOnEveryPath, ::testing::ValuesIn(kPaths),
                          [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FlashProcedureTest, AnImageLongerThanTheFlashIsCutAtTheFlashSize) {
-  Use(Mailbox(), 0x100000);
+  Use(MailboxPath(), 0x100000);
   const std::vector<std::uint8_t> image = testing::MakeFirmwareImage(0x100000, 5);
   InstallImage(state, image);
   state.SpiSize = 0x80000;  // the 4M choice on a larger flash
@@ -230,7 +212,7 @@ void PrintTo(const Refusal& refusal, std::ostream* os) {
 class UpgradeRefusal : public FlashProcedureTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(UpgradeRefusal, NothingIsErasedAndUpgradeModeIsLeft) {
-  Use(Mailbox());
+  Use(MailboxPath());
   InstallImage(state, testing::MakeFirmwareImage(0x80000, 1, GetParam().imageConfigVersion));
   if (GetParam().arrange) GetParam().arrange(world);
   world.ClearLogs();
@@ -269,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FlashProcedureTest, ScanFlagAndBadSectorFlagsAloneDoNotRefuse) {
   for (std::uint8_t flags : {std::uint8_t{0x80}, std::uint8_t{0x0C}}) {
     SCOPED_TRACE(int(flags));
-    Use(Mailbox());
+    Use(MailboxPath());
     InstallImage(state, testing::MakeFirmwareImage(0x80000, flags));
     WithActivity(world, flags);
     dialogs.shown.clear();
@@ -279,7 +261,7 @@ TEST_F(FlashProcedureTest, ScanFlagAndBadSectorFlagsAloneDoNotRefuse) {
 }
 
 TEST_F(FlashProcedureTest, WithNoImageNothingIsSent) {
-  Use(Mailbox());
+  Use(MailboxPath());
   EXPECT_FALSE(Upgrade());
   EXPECT_THAT(dialogs.shown, ElementsAre(AppMessage("Please Load Firmware File First ")));
   EXPECT_FALSE(Sent(kDrive));
@@ -299,7 +281,7 @@ TEST_F(FlashProcedureTest, AShortImageIsRefusedBeforeAnythingIsSent) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.imageSize);
-    Use(Mailbox(), c.flashSize);
+    Use(MailboxPath(), c.flashSize);
     InstallImage(state, testing::MakeFirmwareImage(c.imageSize));
     dialogs.shown.clear();
     EXPECT_FALSE(Upgrade());
@@ -378,7 +360,7 @@ TEST_F(FlashProcedureTest, AStuckBitFailsTheVerifyOnEveryPath) {
 // A detection run during the upgrade finds the device gone and another enclosure in its
 // slot: the upgrade stops there, and not one more command goes to the other enclosure.
 TEST_F(FlashProcedureTest, ADeviceGoneMidUpgradeLeavesTheEnclosureInItsSlotAlone) {
-  Use(Mailbox());
+  Use(MailboxPath());
   sim::EnclosureConfig other;
   other.attachment = Attachment::Sata;
   world.AddEnclosure(2, other);
@@ -410,7 +392,7 @@ TEST_F(FlashProcedureTest, DirectProgrammingFromTheOffsetOrFromZero) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.offset);
-    Use(Mailbox());
+    Use(MailboxPath());
     const std::vector<std::uint8_t> before = world.Flash(kDrive);
     const std::vector<std::uint8_t> image = testing::MakeFirmwareImage(0x80000, 9);
     InstallImage(state, image);
@@ -461,7 +443,7 @@ TEST_F(FlashProcedureTest, DirectProgrammingSendsNoLeaveAndNoBoxAfterAFailure) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Use(Mailbox());
+    Use(MailboxPath());
     InstallImage(state, testing::MakeFirmwareImage());
     dialogs.shown.clear();
     statusLog.clear();
@@ -478,7 +460,7 @@ TEST_F(FlashProcedureTest, DirectProgrammingSendsNoLeaveAndNoBoxAfterAFailure) {
 }
 
 TEST_F(FlashProcedureTest, DirectProgrammingAsksForAnImageAndRefusesAShortOne) {
-  Use(Vendor());
+  Use(VendorPath());
   // The open dialog is cancelled.
   EXPECT_FALSE(Program(0xC000));
   EXPECT_EQ(openDialogs, 1);
